@@ -1,0 +1,213 @@
+// The tests' helpers over POSIX processes and named semaphores.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <semaphore.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char **environ;
+
+std::string semsignal_path()
+{
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path(self, length > 0 ? length : 0);
+    return path.substr(0, path.rfind('/') + 1) + "semsignal";
+}
+
+namespace
+{
+
+std::string read_all(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+        if (got > 0)
+            text.append(buffer, got);
+    close(fd);
+    return text;
+}
+
+struct Started {
+    pid_t pid;
+    int out;
+    int err;
+};
+
+Started start(const std::vector<std::string> &command)
+{
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    std::vector<char *> argv;
+    for (const std::string &word : command)
+        argv.push_back(const_cast<char *>(word.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    if (failed != 0)
+        throw std::runtime_error("cannot start " + command[0]);
+    return {pid, out[0], err[0]};
+}
+
+Outcome finish(const Started &started)
+{
+    Outcome outcome;
+    int status = 0;
+    while (waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.out = read_all(started.out);
+    outcome.err = read_all(started.err);
+    return outcome;
+}
+
+std::vector<std::string> semsignal_command(const std::vector<std::string> &arguments)
+{
+    std::vector<std::string> command{semsignal_path()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
+} // namespace
+
+Outcome run_program(const std::vector<std::string> &command)
+{
+    return finish(start(command));
+}
+
+Outcome run_semsignal(const std::vector<std::string> &arguments)
+{
+    return run_program(semsignal_command(arguments));
+}
+
+std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &arguments, int copies)
+{
+    std::vector<Started> started;
+    for (int i = 0; i < copies; i++)
+        started.push_back(start(semsignal_command(arguments)));
+    std::vector<Outcome> outcomes;
+    for (const Started &run : started)
+        outcomes.push_back(finish(run));
+    return outcomes;
+}
+
+std::string unique_name(const std::string &tag)
+{
+    static int counter = 0;
+    return "semsignal-test-" + std::to_string(getpid()) + "-" + tag + "-" +
+           std::to_string(++counter);
+}
+
+bool semaphore_exists(const std::string &name)
+{
+    sem_t *semaphore = sem_open(("/" + name).c_str(), 0);
+    if (semaphore == SEM_FAILED)
+        return false;
+    sem_close(semaphore);
+    return true;
+}
+
+void forget_semaphore(const std::string &name)
+{
+    sem_unlink(("/" + name).c_str());
+}
+
+TestSemaphore::TestSemaphore(const std::string &name, long initial, long /*maximum*/) : name_(name)
+{
+    sem_t *semaphore = sem_open(("/" + name).c_str(), O_CREAT | O_EXCL, 0600, initial);
+    handle_ = semaphore == SEM_FAILED ? nullptr : semaphore;
+}
+
+TestSemaphore::~TestSemaphore()
+{
+    if (handle_ != nullptr) {
+        sem_close(static_cast<sem_t *>(handle_));
+        forget_semaphore(name_);
+    }
+}
+
+long TestSemaphore::count()
+{
+    int value = -1;
+    sem_getvalue(static_cast<sem_t *>(handle_), &value);
+    return value;
+}
+
+namespace
+{
+
+timespec deadline_after(int timeout_ms)
+{
+    timespec deadline;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += timeout_ms / 1000;
+    deadline.tv_nsec += (timeout_ms % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec++;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    return deadline;
+}
+
+bool timed_wait(sem_t *semaphore, int timeout_ms)
+{
+    timespec deadline = deadline_after(timeout_ms);
+    int result;
+    while ((result = sem_timedwait(semaphore, &deadline)) != 0 && errno == EINTR) {
+    }
+    return result == 0;
+}
+
+} // namespace
+
+bool TestSemaphore::take(int timeout_ms)
+{
+    return timed_wait(static_cast<sem_t *>(handle_), timeout_ms);
+}
+
+// The waiter is a child process that knows the semaphore only by its name.
+Waiter::Waiter(const std::string &name, int timeout_ms)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        sem_t *semaphore = sem_open(("/" + name).c_str(), 0);
+        _exit(semaphore != SEM_FAILED && timed_wait(semaphore, timeout_ms) ? 0 : 1);
+    }
+    id_ = pid;
+}
+
+bool Waiter::released()
+{
+    if (result_ < 0 && id_ > 0) {
+        int status = 0;
+        while (waitpid(static_cast<pid_t>(id_), &status, 0) < 0 && errno == EINTR) {
+        }
+        result_ = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
+    }
+    return result_ == 1;
+}
+
+Waiter::~Waiter()
+{
+    released();
+}
