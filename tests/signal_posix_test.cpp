@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <semaphore.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -71,15 +72,30 @@ TEST(Posix, AnotherUsersSemaphoreIsRefused)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run the command as another user";
-    std::string name = unique_name("private");
-    ASSERT_EQ(run_semsignal({name}).status, 0);
+    // The other user runs a copy in a folder it can reach, wherever the build is.
+    char folder[] = "/tmp/semsignal-test-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string copy = std::string(folder) + "/semsignal";
+    ASSERT_EQ(run_program({"cp", semsignal_path(), copy}).status, 0);
+    chmod(folder, 0755);
+    auto as_nobody = [&](const std::string &name) {
+        return run_program(
+            {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", copy, name});
+    };
 
-    Outcome outcome = run_program({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                   "--", semsignal_path(), name});
+    std::string mine = unique_name("private");
+    std::string theirs = unique_name("theirs");
+    ASSERT_EQ(run_semsignal({mine}).status, 0);
+    EXPECT_EQ(as_nobody(theirs).status, 0) << "the other user cannot run the command at all";
+
+    Outcome outcome = as_nobody(mine);
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.err, error_line("CreateSemaphoreA", EACCES));
-    forget_semaphore(name);
+    forget_semaphore(mine);
+    forget_semaphore(theirs);
+    unlink(copy.c_str());
+    rmdir(folder);
 }
 
 #ifndef SEMSIGNAL_SANITIZED

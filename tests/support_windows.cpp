@@ -95,8 +95,8 @@ std::string read_all(HANDLE pipe)
 Outcome finish(const Started &started)
 {
     Outcome outcome;
-    // Both streams are read to their end before the exit status is asked for, so that a child
-    // that writes more than a pipe holds cannot stall.
+    // The streams are read to their end (the command writes a line at most, which a pipe holds
+    // whole), then the exit status is taken.
     outcome.out = read_all(started.out);
     outcome.err = read_all(started.err);
     WaitForSingleObject(started.process, INFINITE);
