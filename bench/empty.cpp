@@ -1,1 +1,4 @@
-int main(void) { return 0; }
+int main(void)
+{
+    return 0;
+}

@@ -16,7 +16,8 @@
 #include <time.h>
 #endif
 
-namespace {
+namespace
+{
 
 double now_seconds()
 {
