@@ -86,7 +86,7 @@ TEST_F(VersionRecord, StringTableHoldsTheSixStrings)
     EXPECT_EQ(text("ProductVersion"), "1.264.0000");
 }
 
-TEST(Manifest, IsTheDocumentByteForByteAndTheCommandStillStarts)
+TEST(Manifest, IsTheDocumentByteForByte)
 {
     HMODULE image = LoadLibraryExA(semsignal_path().c_str(), NULL,
                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -103,13 +103,25 @@ TEST(Manifest, IsTheDocumentByteForByteAndTheCommandStillStarts)
     std::string expected{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     EXPECT_EQ(manifest.size(), 381u);
     EXPECT_EQ(manifest, expected);
+}
 
-    // A manifest the loader cannot read stops the program before main.
-    std::string name = unique_name("manifest");
-    TestSemaphore semaphore(name, 0, 10);
-    ASSERT_TRUE(semaphore.created());
-    EXPECT_EQ(run_semsignal({name}).status, 0);
-    EXPECT_EQ(semaphore.count(), 1);
+// The run level as the system reads it from the executable's manifest when it starts it.
+TEST(Manifest, AsksTheSystemToRunTheCommandAsItsCallerWithoutUiAccess)
+{
+    std::string path = semsignal_path();
+    ACTCTXA context = {};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.lpSource = path.c_str();
+    context.lpResourceName = MAKEINTRESOURCEA(1);
+    HANDLE activation = CreateActCtxA(&context);
+    ASSERT_NE(activation, INVALID_HANDLE_VALUE) << "the system cannot read the manifest";
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
+    EXPECT_TRUE(QueryActCtxW(0, activation, NULL, RunlevelInformationInActivationContext, &level,
+                             sizeof level, NULL));
+    ReleaseActCtx(activation);
+    EXPECT_EQ(level.RunLevel, ACTCTX_RUN_LEVEL_AS_INVOKER);
+    EXPECT_EQ(level.UiAccess, 0u);
 }
 
 } // namespace

@@ -21,6 +21,8 @@ void expect_silent_success(const Outcome &outcome)
 TEST(Usage, MissingOrEmptyNameGivesTheUsageLineAndTouchesNoSemaphore)
 {
     std::string unused = unique_name("unused");
+    TestSemaphore semaphore(unused, 0, 10);
+    ASSERT_TRUE(semaphore.created());
     for (const std::vector<std::string> &arguments :
          {std::vector<std::string>{}, {""}, {"", unused}}) {
         Outcome outcome = run_semsignal(arguments);
@@ -28,7 +30,7 @@ TEST(Usage, MissingOrEmptyNameGivesTheUsageLineAndTouchesNoSemaphore)
         EXPECT_EQ(outcome.out, kUsageLine);
         EXPECT_EQ(outcome.err, "");
     }
-    EXPECT_FALSE(semaphore_exists(unused));
+    EXPECT_EQ(semaphore.count(), 0);
 }
 
 TEST(Signal, LetsAWaiterThroughOnce)
@@ -60,11 +62,13 @@ TEST(Signal, OnlyTheFirstArgumentIsTheName)
     std::string name = unique_name("first");
     std::string second = unique_name("second");
     TestSemaphore semaphore(name, 0, 10);
+    TestSemaphore second_semaphore(second, 0, 10);
     ASSERT_TRUE(semaphore.created());
+    ASSERT_TRUE(second_semaphore.created());
 
     expect_silent_success(run_semsignal({name, second, "-v", ""}));
     EXPECT_EQ(semaphore.count(), 1);
-    EXPECT_FALSE(semaphore_exists(second));
+    EXPECT_EQ(second_semaphore.count(), 0);
 }
 
 TEST(Signal, NamesThatLookLikeOptionsOrFormatsAreJustNames)

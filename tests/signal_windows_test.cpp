@@ -5,39 +5,54 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <sddl.h>
 
 namespace
 {
 
-// The system's text for an error code, as the command is to print it.
-std::string error_line(const char *call, DWORD error)
-{
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                  error, 0, text, sizeof text, NULL);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n'))
-        length--;
-    EXPECT_GT(length, 0u) << "no system text for error " << error;
-    return std::string(call) + " failed: " + std::string(text, length) + "\r\n";
-}
-
 void expect_create_failure(const Outcome &outcome, DWORD error)
 {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, error_line("CreateSemaphoreA", error));
-    EXPECT_EQ(outcome.err.find("No error"), std::string::npos);
-    EXPECT_EQ(outcome.err.find("Success"), std::string::npos);
+    EXPECT_EQ(outcome.err, failure_line(kOpenStep, error));
 }
 
-TEST(Windows, ANameNobodyHoldsIsCreatedSignalledAndGoneAgain)
+void expect_silent_success(const Outcome &outcome)
+{
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "");
+}
+
+std::string access_list(HANDLE object)
+{
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, NULL, NULL,
+                        &descriptor) != ERROR_SUCCESS)
+        return "<unreadable>";
+    char *text = NULL;
+    ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, NULL);
+    std::string list = text == NULL ? "<none>" : text;
+    LocalFree(text);
+    LocalFree(descriptor);
+    return list;
+}
+
+// What the command created is gone with its handle when it ends: it is caught before the raise.
+TEST(Windows, ANameNobodyHoldsIsCreatedWithCount0Maximum999AndDefaultSecurity)
 {
     std::string name = unique_name("fresh");
-    Outcome outcome = run_semsignal({name});
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.out + outcome.err, "");
-    EXPECT_FALSE(semaphore_exists(name));
+    HANDLE semaphore = semaphore_before_the_raise(name);
+    ASSERT_NE(semaphore, nullptr) << "the command never came to raise the count";
+    HANDLE by_default = CreateSemaphoreA(NULL, 0, 1, NULL);
+    EXPECT_EQ(access_list(semaphore), access_list(by_default));
+    CloseHandle(by_default);
+    EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "count > 0";
+    EXPECT_TRUE(ReleaseSemaphore(semaphore, 999, NULL)) << "maximum below 999";
+    EXPECT_FALSE(ReleaseSemaphore(semaphore, 1, NULL)) << "maximum above 999";
+    CloseHandle(semaphore);
 }
 
 TEST(Windows, AtItsOwnMaximumTheRaiseFailsAndTheCountStays)
@@ -52,41 +67,111 @@ TEST(Windows, AtItsOwnMaximumTheRaiseFailsAndTheCountStays)
     Outcome outcome = run_semsignal({name});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, error_line("ReleaseSemaphore", ERROR_TOO_MANY_POSTS));
+    EXPECT_EQ(outcome.err, failure_line(kRaiseStep, ERROR_TOO_MANY_POSTS));
     EXPECT_EQ(semaphore.count(), 3);
 }
 
+// The refusal is the system's text alone: the name, Unicode or not, is never written.
 TEST(Windows, ANameOfAnotherKindOfObjectIsRefused)
 {
     std::string mutex_name = unique_name("mutex");
     std::string event_name = unique_name("event");
+    std::string unicode_name = "互斥体-" + unique_name("mutex");
     HANDLE mutex = CreateMutexA(NULL, FALSE, mutex_name.c_str());
     HANDLE event = CreateEventA(NULL, TRUE, FALSE, event_name.c_str());
+    HANDLE unicode_mutex = CreateMutexW(NULL, FALSE, wide(unicode_name).c_str());
     ASSERT_NE(mutex, nullptr);
     ASSERT_NE(event, nullptr);
+    ASSERT_NE(unicode_mutex, nullptr);
 
     expect_create_failure(run_semsignal({mutex_name}), ERROR_INVALID_HANDLE);
     expect_create_failure(run_semsignal({event_name}), ERROR_INVALID_HANDLE);
+    expect_create_failure(run_semsignal({unicode_name}), ERROR_INVALID_HANDLE);
     EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     CloseHandle(mutex);
     CloseHandle(event);
+    CloseHandle(unicode_mutex);
 }
 
-// The command asks for every right to the semaphore: the right to raise the count is not enough.
-TEST(Windows, ASemaphoreThatGrantsOnlyTheRaiseIsRefused)
+// The command asks only for the right to raise the count: a semaphore that grants it is raised,
+// one that grants only waiting is refused and keeps its count.
+TEST(Windows, ASemaphoreIsRaisedWhenItsSecurityGrantsTheRaise)
 {
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        "D:(A;;0x0002;;;WD)", SDDL_REVISION_1, &descriptor, NULL));
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    std::string name = unique_name("modify-only");
-    HANDLE semaphore = CreateSemaphoreA(&attributes, 0, 10, name.c_str());
-    LocalFree(descriptor);
-    ASSERT_NE(semaphore, nullptr);
+    const struct {
+        const char *security;
+        DWORD refusal;
+    } cases[] = {
+        {"D:(A;;0x0002;;;WD)", 0},                       // SEMAPHORE_MODIFY_STATE
+        {"D:(A;;0x00100000;;;WD)", ERROR_ACCESS_DENIED}, // SYNCHRONIZE
+    };
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.security);
+        PSECURITY_DESCRIPTOR descriptor = NULL;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            each.security, SDDL_REVISION_1, &descriptor, NULL));
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+        std::string name = unique_name("secured");
+        // The creator's handle has every right, whatever the security says of later openers.
+        HANDLE semaphore = CreateSemaphoreA(&attributes, 0, 10, name.c_str());
+        LocalFree(descriptor);
+        ASSERT_NE(semaphore, nullptr);
 
-    expect_create_failure(run_semsignal({name}), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    CloseHandle(semaphore);
+        Outcome outcome = run_semsignal({name});
+        if (each.refusal == 0)
+            expect_silent_success(outcome);
+        else
+            expect_create_failure(outcome, each.refusal);
+        long count = 0;
+        while (WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0)
+            count++;
+        EXPECT_EQ(count, each.refusal == 0 ? 1 : 0);
+        CloseHandle(semaphore);
+    }
+}
+
+// Each name reaches the system as given, and not as the ANSI code page would carry it: the
+// look-alike that the code page makes of it (the test holds it) is left alone.
+TEST(Windows, EveryUnicodeNameRaisesExactlyItsOwnSemaphore)
+{
+    const std::string names[] = {
+        "任务-" + unique_name("cjk"),
+        "ａｂｃ-" + unique_name("fullwidth"),
+        "Global＼" + unique_name("fullwidth-backslash"),
+        "Local\\Ελληνικά-" + unique_name("greek"),
+        "😀-" + unique_name("emoji"),
+    };
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        // What the ANSI code page makes of the name, best fit included, read back.
+        char ansi[512];
+        WideCharToMultiByte(CP_ACP, 0, wide(name).c_str(), -1, ansi, sizeof ansi, NULL, NULL);
+        std::wstring lookalike(MultiByteToWideChar(CP_ACP, 0, ansi, -1, NULL, 0), L'\0');
+        MultiByteToWideChar(CP_ACP, 0, ansi, -1, &lookalike[0], static_cast<int>(lookalike.size()));
+        lookalike.pop_back(); // the terminating zero
+        ASSERT_NE(lookalike, wide(name)) << "the ANSI code page carries this name";
+
+        TestSemaphore semaphore(name, 0, 10);
+        ASSERT_TRUE(semaphore.created());
+        HANDLE held = CreateSemaphoreW(NULL, 0, 10, lookalike.c_str());
+        ASSERT_NE(held, nullptr);
+        EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+        expect_silent_success(run_semsignal({name}));
+        EXPECT_EQ(semaphore.count(), 1);
+        EXPECT_EQ(WaitForSingleObject(held, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        CloseHandle(held);
+    }
+}
+
+// A program built for the ANSI code page passes a name in that code page; it reaches the same
+// semaphore as when the command opened it by its ANSI name.
+TEST(Windows, AnAnsiLauncherReachesTheSemaphoreOfItsName)
+{
+    std::string name = "café-" + unique_name("latin1");
+    TestSemaphore semaphore(name, 0, 10);
+    ASSERT_TRUE(semaphore.created());
+    expect_silent_success(run_ansi_command_line(name));
+    EXPECT_EQ(semaphore.count(), 1);
 }
 
 TEST(Windows, AWildcardIsANameNotAListOfFiles)
@@ -94,20 +179,22 @@ TEST(Windows, AWildcardIsANameNotAListOfFiles)
     char folder[MAX_PATH];
     GetTempPathA(MAX_PATH, folder);
     std::string directory = std::string(folder) + unique_name("files");
+    std::string prefix = unique_name("file");
     ASSERT_TRUE(CreateDirectoryA(directory.c_str(), NULL));
-    for (const char *file : {"\\one.txt", "\\two.txt"})
-        CloseHandle(CreateFileA((directory + file).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, NULL));
+    for (const char *file : {"-one.txt", "-two.txt"})
+        CloseHandle(CreateFileA((directory + "\\" + prefix + file).c_str(), GENERIC_WRITE, 0, NULL,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
     {
-        TestSemaphore star("*", 0, 10);
-        TestSemaphore first_file("one.txt", 0, 10);
-        ASSERT_TRUE(star.created());
-        EXPECT_EQ(run_command_line("*", directory.c_str()).status, 0);
-        EXPECT_EQ(star.count(), 1);
+        TestSemaphore pattern(prefix + "-*", 0, 10);
+        TestSemaphore first_file(prefix + "-one.txt", 0, 10);
+        ASSERT_TRUE(pattern.created());
+        ASSERT_TRUE(first_file.created());
+        EXPECT_EQ(run_command_line(prefix + "-*", directory.c_str()).status, 0);
+        EXPECT_EQ(pattern.count(), 1);
         EXPECT_EQ(first_file.count(), 0);
     }
-    DeleteFileA((directory + "\\one.txt").c_str());
-    DeleteFileA((directory + "\\two.txt").c_str());
+    DeleteFileA((directory + "\\" + prefix + "-one.txt").c_str());
+    DeleteFileA((directory + "\\" + prefix + "-two.txt").c_str());
     RemoveDirectoryA(directory.c_str());
 }
 
@@ -116,9 +203,7 @@ TEST(Windows, AQuotedNameWithBlanksIsUsedWhole)
     std::string name = "two words " + unique_name("quoted");
     TestSemaphore semaphore(name, 0, 10);
     ASSERT_TRUE(semaphore.created());
-    Outcome outcome = run_command_line("\"" + name + "\" ignored");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.out + outcome.err, "");
+    expect_silent_success(run_command_line("\"" + name + "\" ignored"));
     EXPECT_EQ(semaphore.count(), 1);
 }
 
@@ -137,10 +222,17 @@ TEST(Windows, GlobalAndLocalNamespacePrefixesReachTheirNamespace)
     EXPECT_EQ(local.count(), 1);
 }
 
-TEST(Windows, ANameLongerThanThePlatformAllowsIsRefused)
+// The command sets no limit of its own: a name longer than MAX_PATH reaches the system whole.
+TEST(Windows, ANameLongerThanMaxPathReachesTheSystemWhole)
 {
-    expect_create_failure(run_semsignal({std::string(MAX_PATH + 40, 'n')}),
-                          ERROR_FILENAME_EXCED_RANGE);
+    std::string name = unique_name("long") + std::string(MAX_PATH, 'n');
+    TestSemaphore semaphore(name, 0, 10);
+    TestSemaphore cut(name.substr(0, MAX_PATH - 1), 0, 10);
+    ASSERT_TRUE(semaphore.created());
+    ASSERT_TRUE(cut.created());
+    expect_silent_success(run_semsignal({name}));
+    EXPECT_EQ(semaphore.count(), 1);
+    EXPECT_EQ(cut.count(), 0);
 }
 
 } // namespace

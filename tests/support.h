@@ -1,15 +1,20 @@
 // What the command's tests share on both targets: running the command that was built beside the
-// test executable, and semaphores and waiters of the tests' own.
+// test executable, and semaphores and waiters of the tests' own. Names are UTF-8 throughout.
 #ifndef SEMSIGNAL_TESTS_SUPPORT_H
 #define SEMSIGNAL_TESTS_SUPPORT_H
 
 #include <string>
 #include <vector>
 
+// The command's line ends, and the labels of the two steps that can fail.
 #ifdef _WIN32
 inline const std::string kNewline = "\r\n";
+inline const std::string kOpenStep = "CreateSemaphoreA";
+inline const std::string kRaiseStep = "ReleaseSemaphore";
 #else
 inline const std::string kNewline = "\n";
+inline const std::string kOpenStep = "sem_open";
+inline const std::string kRaiseStep = "sem_post";
 #endif
 
 struct Outcome {
@@ -18,13 +23,27 @@ struct Outcome {
     std::string err;
 };
 
+// The line the command writes when `step` fails with this error of the system's (errno, or a
+// Win32 error code): the step, the system's own text and the line end.
+std::string failure_line(const std::string &step, long error);
+
 // The command built beside the test executable.
 std::string semsignal_path();
 // Runs the command with these arguments, each reaching it as one argument.
 Outcome run_semsignal(const std::vector<std::string> &arguments);
 #ifdef _WIN32
-// Runs the command with this text after its own name on the command line, in `directory` if given.
+// A UTF-8 name in the UTF-16 that Win32 takes.
+std::wstring wide(const std::string &utf8);
+// Runs the command with this text after its own name on the command line, in `directory` if
+// given, started as a Unicode program starts it.
 Outcome run_command_line(const std::string &arguments, const char *directory = nullptr);
+// The same, started as a program built for the ANSI code page starts it (CreateProcessA): the
+// text is converted to that code page first.
+Outcome run_ansi_command_line(const std::string &arguments);
+// Runs the command with `name` under the debug API and stops it where it calls ReleaseSemaphore,
+// so that the semaphore is as the command opened or created it; then ends the command. Returns a
+// handle of the test's own to that semaphore, or NULL if the command never got there.
+void *semaphore_before_the_raise(const std::string &name);
 #else
 // Runs any program, found on the PATH, with its arguments.
 Outcome run_program(const std::vector<std::string> &command);
@@ -34,11 +53,22 @@ std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &argu
 
 // A name of the form semsignal-test-<process>-<tag>-<n> that nothing else uses.
 std::string unique_name(const std::string &tag);
-bool semaphore_exists(const std::string &name);
-// Removes what runs of the command left under that name, where the platform keeps it.
-void forget_semaphore(const std::string &name);
 
-// A semaphore that the test creates under a new name, and removes again when it goes.
+// Removes, when it goes, what runs of the command leave under that name where the platform keeps
+// it (POSIX semaphores outlive their users; Windows ones go with their last handle).
+class LeftBehind
+{
+  public:
+    explicit LeftBehind(const std::string &name) : name_(name) {}
+    ~LeftBehind();
+    LeftBehind(const LeftBehind &) = delete;
+    LeftBehind &operator=(const LeftBehind &) = delete;
+
+  private:
+    std::string name_;
+};
+
+// A semaphore that the test creates under a name nobody holds, and removes again when it goes.
 class TestSemaphore
 {
   public:
@@ -48,6 +78,8 @@ class TestSemaphore
     TestSemaphore &operator=(const TestSemaphore &) = delete;
 
     bool created() const { return handle_ != nullptr; }
+    // Why it was not created: the system's error, or 0 if the name was taken already.
+    long error() const { return error_; }
     // The count now; it is left as it was.
     long count();
     // Lowers the count by one if it can within timeout_ms.
@@ -56,6 +88,7 @@ class TestSemaphore
   private:
     std::string name_;
     void *handle_ = nullptr;
+    long error_ = 0;
 };
 
 // Another thread of control that opens the named semaphore and waits on it once.

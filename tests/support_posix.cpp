@@ -6,36 +6,35 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <semaphore.h>
 #include <spawn.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <stdexcept>
+
 extern char **environ;
+
+std::string failure_line(const std::string &step, long error)
+{
+    return step + " failed: " + strerror(static_cast<int>(error)) + "\n";
+}
 
 std::string semsignal_path()
 {
     char self[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path(self, length > 0 ? length : 0);
+    if (length <= 0)
+        throw std::runtime_error("cannot tell where the test executable is");
+    std::string path(self, length);
     return path.substr(0, path.rfind('/') + 1) + "semsignal";
 }
 
 namespace
 {
-
-std::string read_all(int fd)
-{
-    std::string text;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
-        if (got > 0)
-            text.append(buffer, got);
-    close(fd);
-    return text;
-}
 
 struct Started {
     pid_t pid;
@@ -69,15 +68,34 @@ Started start(const std::vector<std::string> &command)
     return {pid, out[0], err[0]};
 }
 
+// Both streams are read to their end before the exit status is taken, so that a child that writes
+// more than a pipe holds is never left waiting for us.
 Outcome finish(const Started &started)
 {
     Outcome outcome;
+    pollfd streams[2] = {{started.out, POLLIN, 0}, {started.err, POLLIN, 0}};
+    std::string *texts[2] = {&outcome.out, &outcome.err};
+    for (int open = 2; open > 0;) {
+        if (poll(streams, 2, -1) < 0 && errno != EINTR)
+            throw std::runtime_error("poll failed");
+        for (int i = 0; i < 2; i++) {
+            if (streams[i].fd < 0 || streams[i].revents == 0)
+                continue;
+            char buffer[4096];
+            ssize_t got = read(streams[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                texts[i]->append(buffer, got);
+            } else if (got == 0 || errno != EINTR) {
+                close(streams[i].fd);
+                streams[i].fd = -1;
+                open--;
+            }
+        }
+    }
     int status = 0;
     while (waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
     }
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = read_all(started.out);
-    outcome.err = read_all(started.err);
     return outcome;
 }
 
@@ -118,31 +136,25 @@ std::string unique_name(const std::string &tag)
            std::to_string(++counter);
 }
 
-bool semaphore_exists(const std::string &name)
+LeftBehind::~LeftBehind()
 {
-    sem_t *semaphore = sem_open(("/" + name).c_str(), 0);
-    if (semaphore == SEM_FAILED)
-        return false;
-    sem_close(semaphore);
-    return true;
-}
-
-void forget_semaphore(const std::string &name)
-{
-    sem_unlink(("/" + name).c_str());
+    sem_unlink(("/" + name_).c_str());
 }
 
 TestSemaphore::TestSemaphore(const std::string &name, long initial, long /*maximum*/) : name_(name)
 {
     sem_t *semaphore = sem_open(("/" + name).c_str(), O_CREAT | O_EXCL, 0600, initial);
-    handle_ = semaphore == SEM_FAILED ? nullptr : semaphore;
+    if (semaphore == SEM_FAILED)
+        error_ = errno == EEXIST ? 0 : errno;
+    else
+        handle_ = semaphore;
 }
 
 TestSemaphore::~TestSemaphore()
 {
     if (handle_ != nullptr) {
         sem_close(static_cast<sem_t *>(handle_));
-        forget_semaphore(name_);
+        sem_unlink(("/" + name_).c_str());
     }
 }
 

@@ -3,12 +3,54 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <stdexcept>
+#include <thread>
+
+std::wstring wide(const std::string &utf8)
+{
+    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                     static_cast<int>(utf8.size()), NULL, 0);
+    if (length == 0 && !utf8.empty())
+        throw std::runtime_error("a test name is not UTF-8");
+    std::wstring text(length, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], length);
+    return text;
+}
+
+namespace
+{
+
+std::string ansi(const std::wstring &text)
+{
+    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), NULL, 0,
+                                     NULL, NULL);
+    std::string bytes(length, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length,
+                        NULL, NULL);
+    return bytes;
+}
+
+} // namespace
+
+std::string failure_line(const std::string &step, long error)
+{
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  static_cast<DWORD>(error), 0, text, sizeof text, NULL);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n'))
+        length--;
+    if (length == 0)
+        throw std::runtime_error("no system text for error " + std::to_string(error));
+    return step + " failed: " + std::string(text, length) + "\r\n";
+}
 
 std::string semsignal_path()
 {
     char self[MAX_PATH];
     DWORD length = GetModuleFileNameA(NULL, self, MAX_PATH);
+    if (length == 0 || length == MAX_PATH)
+        throw std::runtime_error("cannot tell where the test executable is");
     std::string path(self, length);
     return path.substr(0, path.find_last_of("\\/") + 1) + "semsignal.exe";
 }
@@ -52,7 +94,9 @@ struct Started {
     HANDLE err;
 };
 
-Started start(const std::string &arguments, const char *directory)
+enum class Launcher { unicode, ansi };
+
+Started start(const std::string &arguments, const char *directory, Launcher launcher)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
     HANDLE out_read, out_write, err_read, err_write;
@@ -62,21 +106,33 @@ Started start(const std::string &arguments, const char *directory)
     SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = NULL;
-    startup.hStdOutput = out_write;
-    startup.hStdError = err_write;
-    std::string path = semsignal_path();
-    std::string command_line = "semsignal.exe" + (arguments.empty() ? "" : " " + arguments);
+    std::wstring path = wide(semsignal_path());
+    std::wstring line = wide("semsignal.exe" + (arguments.empty() ? "" : " " + arguments));
+    std::wstring folder = directory == nullptr ? L"" : wide(directory);
     PROCESS_INFORMATION process;
-    BOOL started = CreateProcessA(path.c_str(), &command_line[0], NULL, NULL, TRUE, 0, NULL,
-                                  directory, &startup, &process);
+    BOOL started;
+    if (launcher == Launcher::unicode) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out_write;
+        startup.hStdError = err_write;
+        started = CreateProcessW(path.c_str(), &line[0], NULL, NULL, TRUE, 0, NULL,
+                                 directory == nullptr ? NULL : folder.c_str(), &startup, &process);
+    } else {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out_write;
+        startup.hStdError = err_write;
+        std::string ansi_line = ansi(line);
+        started = CreateProcessA(ansi(path).c_str(), &ansi_line[0], NULL, NULL, TRUE, 0, NULL,
+                                 directory, &startup, &process);
+    }
     CloseHandle(out_write);
     CloseHandle(err_write);
     if (!started)
-        throw std::runtime_error("cannot start " + path);
+        throw std::runtime_error("cannot start " + semsignal_path());
     CloseHandle(process.hThread);
     return {process.hProcess, out_read, err_read};
 }
@@ -92,13 +148,14 @@ std::string read_all(HANDLE pipe)
     return text;
 }
 
+// Both streams are read to their end at once, then the exit status is taken, so that a child
+// that writes more than a pipe holds is never left waiting for us.
 Outcome finish(const Started &started)
 {
     Outcome outcome;
-    // The streams are read to their end (the command writes a line at most, which a pipe holds
-    // whole), then the exit status is taken.
+    std::thread err_reader([&] { outcome.err = read_all(started.err); });
     outcome.out = read_all(started.out);
-    outcome.err = read_all(started.err);
+    err_reader.join();
     WaitForSingleObject(started.process, INFINITE);
     DWORD status = 0;
     GetExitCodeProcess(started.process, &status);
@@ -111,7 +168,12 @@ Outcome finish(const Started &started)
 
 Outcome run_command_line(const std::string &arguments, const char *directory)
 {
-    return finish(start(arguments, directory));
+    return finish(start(arguments, directory, Launcher::unicode));
+}
+
+Outcome run_ansi_command_line(const std::string &arguments)
+{
+    return finish(start(arguments, nullptr, Launcher::ansi));
 }
 
 Outcome run_semsignal(const std::vector<std::string> &arguments)
@@ -123,11 +185,62 @@ std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &argu
 {
     std::vector<Started> started;
     for (int i = 0; i < copies; i++)
-        started.push_back(start(command_tail(arguments), nullptr));
+        started.push_back(start(command_tail(arguments), nullptr, Launcher::unicode));
     std::vector<Outcome> outcomes;
     for (const Started &run : started)
         outcomes.push_back(finish(run));
     return outcomes;
+}
+
+// A breakpoint goes on ReleaseSemaphore, at the address it has in every process (the system's
+// DLLs are loaded at the same base in each), once the command's DLLs are loaded: at the first
+// breakpoint, which the loader raises for a debugger.
+void *semaphore_before_the_raise(const std::string &name)
+{
+    void *raise = reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "ReleaseSemaphore"));
+    std::wstring path = wide(semsignal_path());
+    std::wstring line = wide("semsignal.exe " + quoted(name));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(path.c_str(), &line[0], NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS, NULL,
+                        NULL, &startup, &process))
+        throw std::runtime_error("cannot start " + semsignal_path() + " under the debug API");
+
+    HANDLE semaphore = NULL;
+    bool armed = false;
+    for (bool ended = false; !ended;) {
+        DEBUG_EVENT event;
+        if (!WaitForDebugEvent(&event, 30000)) {
+            TerminateProcess(process.hProcess, 1);
+            break;
+        }
+        DWORD handling = DBG_CONTINUE;
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+        } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+            CloseHandle(event.u.LoadDll.hFile);
+        } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+            ended = true;
+        } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+            const EXCEPTION_RECORD &exception = event.u.Exception.ExceptionRecord;
+            if (exception.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                handling = DBG_EXCEPTION_NOT_HANDLED;
+            } else if (!armed) {
+                const BYTE breakpoint = 0xCC;
+                armed = WriteProcessMemory(process.hProcess, raise, &breakpoint, 1, NULL) &&
+                        FlushInstructionCache(process.hProcess, raise, 1);
+            } else if (exception.ExceptionAddress == raise) {
+                semaphore = OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE, wide(name).c_str());
+                TerminateProcess(process.hProcess, 1);
+            }
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, handling);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return semaphore;
 }
 
 std::string unique_name(const std::string &tag)
@@ -137,26 +250,19 @@ std::string unique_name(const std::string &tag)
            std::to_string(++counter);
 }
 
-bool semaphore_exists(const std::string &name)
-{
-    HANDLE semaphore = OpenSemaphoreA(SYNCHRONIZE, FALSE, name.c_str());
-    if (semaphore == NULL)
-        return false;
-    CloseHandle(semaphore);
-    return true;
-}
-
 // A Windows semaphore goes with its last handle: there is nothing to remove.
-void forget_semaphore(const std::string &) {}
+LeftBehind::~LeftBehind() {}
 
 TestSemaphore::TestSemaphore(const std::string &name, long initial, long maximum) : name_(name)
 {
-    HANDLE semaphore = CreateSemaphoreA(NULL, initial, maximum, name.c_str());
-    if (semaphore != NULL && GetLastError() == ERROR_ALREADY_EXISTS) {
+    HANDLE semaphore = CreateSemaphoreW(NULL, initial, maximum, wide(name).c_str());
+    if (semaphore == NULL) {
+        error_ = static_cast<long>(GetLastError());
+    } else if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(semaphore);
-        semaphore = NULL;
+    } else {
+        handle_ = semaphore;
     }
-    handle_ = semaphore;
 }
 
 TestSemaphore::~TestSemaphore()
@@ -185,22 +291,19 @@ namespace
 {
 
 struct WaitRequest {
-    std::string name;
+    std::wstring name;
     int timeout_ms;
 };
 
 DWORD WINAPI wait_once(void *parameter)
 {
-    WaitRequest *request = static_cast<WaitRequest *>(parameter);
-    HANDLE semaphore = OpenSemaphoreA(SYNCHRONIZE, FALSE, request->name.c_str());
-    DWORD result =
-        semaphore != NULL && WaitForSingleObject(semaphore, request->timeout_ms) == WAIT_OBJECT_0
-            ? 0
-            : 1;
-    if (semaphore != NULL)
-        CloseHandle(semaphore);
-    delete request;
-    return result;
+    std::unique_ptr<WaitRequest> request(static_cast<WaitRequest *>(parameter));
+    HANDLE semaphore = OpenSemaphoreW(SYNCHRONIZE, FALSE, request->name.c_str());
+    if (semaphore == NULL)
+        return 1;
+    DWORD result = WaitForSingleObject(semaphore, request->timeout_ms);
+    CloseHandle(semaphore);
+    return result == WAIT_OBJECT_0 ? 0 : 1;
 }
 
 } // namespace
@@ -208,7 +311,8 @@ DWORD WINAPI wait_once(void *parameter)
 // The waiter is a thread with a handle of its own, opened by name.
 Waiter::Waiter(const std::string &name, int timeout_ms)
 {
-    HANDLE thread = CreateThread(NULL, 0, wait_once, new WaitRequest{name, timeout_ms}, 0, NULL);
+    HANDLE thread =
+        CreateThread(NULL, 0, wait_once, new WaitRequest{wide(name), timeout_ms}, 0, NULL);
     id_ = reinterpret_cast<long long>(thread);
 }
 
