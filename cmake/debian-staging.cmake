@@ -1,0 +1,18 @@
+# Run by CPack on the staged tree before it packs it: what Debian asks of a package beyond the
+# installed files (the manual and the changelog compressed, the copyright), and modes that do not
+# depend on the umask, so that the package can be reproduced. CPack takes the times inside from
+# SOURCE_DATE_EPOCH.
+set(root ${CPACK_TEMPORARY_INSTALL_DIRECTORY})
+set(doc ${root}/usr/share/doc/semsignal)
+file(MAKE_DIRECTORY ${doc})
+file(COPY_FILE ${CPACK_SEMSIGNAL_SOURCE_DIR}/packaging/debian/copyright ${doc}/copyright)
+file(COPY_FILE ${CPACK_SEMSIGNAL_SOURCE_DIR}/packaging/debian/changelog ${doc}/changelog)
+execute_process(COMMAND gzip -9n ${doc}/changelog ${root}/usr/share/man/man1/semsignal.1
+                COMMAND_ERROR_IS_FATAL ANY)
+file(CHMOD_RECURSE ${root}
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+     DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                           WORLD_READ WORLD_EXECUTE)
+file(CHMOD ${root}/usr/bin/semsignal
+     PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+                 WORLD_EXECUTE)
