@@ -34,6 +34,8 @@ Outcome run_semsignal(const std::vector<std::string> &arguments);
 #ifdef _WIN32
 // A UTF-8 name in the UTF-16 that Win32 takes.
 std::wstring wide(const std::string &utf8);
+// A name in the ANSI code page, as a program built for it passes it (best fit included).
+std::string ansi(const std::wstring &text);
 // Runs the command with this text after its own name on the command line, in `directory` if
 // given, started as a Unicode program starts it.
 Outcome run_command_line(const std::string &arguments, const char *directory = nullptr);

@@ -18,9 +18,6 @@ std::wstring wide(const std::string &utf8)
     return text;
 }
 
-namespace
-{
-
 std::string ansi(const std::wstring &text)
 {
     int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), NULL, 0,
@@ -30,8 +27,6 @@ std::string ansi(const std::wstring &text)
                         NULL, NULL);
     return bytes;
 }
-
-} // namespace
 
 std::string failure_line(const std::string &step, long error)
 {
