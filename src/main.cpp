@@ -1,4 +1,4 @@
-// semsignal NAME: raise the count of the named semaphore by one, creating it if nobody holds it.
+// semsignal NAME: raise the count of the named semaphore by one, creating it if there is none.
 #include "named_semaphore.h"
 
 #include <stdio.h>
@@ -16,7 +16,7 @@ int main(int argc, char *argv[])
 
     SignalFailure failure;
     if (!signal_named_semaphore(argv[1], &failure)) {
-        fprintf(stderr, "%s failed: %s\n", failure.step, failure.text);
+        write_failure_line(failure);
         return 1;
     }
     return 0;

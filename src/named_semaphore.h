@@ -4,21 +4,26 @@
 #define SEMSIGNAL_NAMED_SEMAPHORE_H
 
 #ifdef _WIN32
-typedef wchar_t name_char; // Win32 names are UTF-16, as the wide command line gives them
+typedef wchar_t
+    system_char; // Win32 names and texts are UTF-16, as the wide command line gives them
 #else
-typedef char name_char; // POSIX names are bytes
+typedef char system_char; // POSIX names are bytes
 #endif
 
 // Which step failed, as a user of the platform would look it up, and the system's own text for
 // the failure, on one line.
 struct SignalFailure {
     const char *step;
-    char text[512];
+    system_char text[512];
 };
 
 // Opens the semaphore of that name, or creates it with a count of 0 (and a maximum of 999, where
-// the platform keeps one) if nobody holds it; raises its count by one and lets it go. Returns
-// false, and fills `failure`, when the system gives no semaphore or will not raise the count.
-bool signal_named_semaphore(const name_char *name, SignalFailure *failure);
+// the platform keeps one) if there is none; raises its count by one and lets it go. Returns false,
+// and fills `failure`, when the system gives no semaphore or will not raise the count.
+bool signal_named_semaphore(const system_char *name, SignalFailure *failure);
+
+// Writes "STEP failed: TEXT" and a line end to standard error, in the form in which whoever reads
+// it there sees the system's text as the system gave it.
+void write_failure_line(const SignalFailure &failure);
 
 #endif

@@ -53,3 +53,8 @@ bool signal_named_semaphore(const char *name, SignalFailure *failure)
     sem_close(semaphore);
     return error == 0 || failed("sem_post", error, failure);
 }
+
+void write_failure_line(const SignalFailure &failure)
+{
+    fprintf(stderr, "%s failed: %s\n", failure.step, failure.text);
+}

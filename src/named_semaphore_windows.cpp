@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 #include <windows.h>
 
 namespace
@@ -11,15 +12,16 @@ namespace
 bool failed(const char *step, DWORD error, SignalFailure *failure)
 {
     failure->step = step;
-    char *text = failure->text;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                  error, 0, text, sizeof failure->text, NULL);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
+    wchar_t *text = failure->text;
+    const DWORD size = sizeof failure->text / sizeof failure->text[0];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  error, 0, text, size, NULL);
+    while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r'))
         length--;
-    text[length] = '\0';
+    text[length] = L'\0';
     if (length == 0) {
-        strcpy(text, "error ");
-        _ultoa(error, text + strlen(text), 10);
+        wcscpy(text, L"error ");
+        _ultow(error, text + wcslen(text), 10);
     }
     return false;
 }
@@ -40,4 +42,28 @@ bool signal_named_semaphore(const wchar_t *name, SignalFailure *failure)
     DWORD error = GetLastError();
     CloseHandle(semaphore);
     return raised || failed("ReleaseSemaphore", error, failure);
+}
+
+// The system's text is in the user's language. A console is given the line in UTF-16, which it
+// shows exactly whatever its code page and font. Anywhere else (a file, a pipe, NUL) the line goes
+// in the code page in which cmd's `type` and PowerShell read a program's output: the console's,
+// or the OEM one where the command has no console. ASCII text is the same bytes in all of them.
+void write_failure_line(const SignalFailure &failure)
+{
+    wchar_t line[sizeof failure.text / sizeof failure.text[0] + 64]; // room for label and CR LF
+    int length = _snwprintf(line, sizeof line / sizeof line[0], L"%hs failed: %ls\r\n",
+                            failure.step, failure.text);
+
+    HANDLE stream = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode, written;
+    if (GetConsoleMode(stream, &mode)) {
+        WriteConsoleW(stream, line, length, &written, NULL);
+        return;
+    }
+    UINT code_page = GetConsoleOutputCP();
+    if (code_page == 0)
+        code_page = GetOEMCP();
+    char bytes[sizeof line / sizeof line[0] * 4];
+    int size = WideCharToMultiByte(code_page, 0, line, length, bytes, sizeof bytes, NULL, NULL);
+    WriteFile(stream, bytes, size, &written, NULL);
 }

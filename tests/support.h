@@ -36,6 +36,13 @@ Outcome run_semsignal(const std::vector<std::string> &arguments);
 std::wstring wide(const std::string &utf8);
 // A name in the ANSI code page, as a program built for it passes it (best fit included).
 std::string ansi(const std::wstring &text);
+// The system's own text for a Win32 error, without its line end.
+std::wstring system_text(unsigned long error);
+// UTF-16 text in the given code page.
+std::string in_code_page(unsigned code_page, const std::wstring &text);
+// Runs the command with these arguments; `detached`, it has no console, and with `error` its
+// standard error is that handle (a console screen buffer, say) instead of a pipe.
+Outcome run_semsignal_with(const std::vector<std::string> &arguments, bool detached, void *error);
 // Runs the command with this text after its own name on the command line, in `directory` if
 // given, started as a Unicode program starts it.
 Outcome run_command_line(const std::string &arguments, const char *directory = nullptr);

@@ -18,26 +18,39 @@ std::wstring wide(const std::string &utf8)
     return text;
 }
 
-std::string ansi(const std::wstring &text)
+std::wstring system_text(unsigned long error)
 {
-    int length = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), NULL, 0,
-                                     NULL, NULL);
+    wchar_t text[512];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  error, 0, text, 512, NULL);
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n'))
+        length--;
+    if (length == 0)
+        throw std::runtime_error("no system text for error " + std::to_string(error));
+    return std::wstring(text, length);
+}
+
+std::string in_code_page(unsigned code_page, const std::wstring &text)
+{
+    int length = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), NULL,
+                                     0, NULL, NULL);
     std::string bytes(length, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length,
+    WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length,
                         NULL, NULL);
     return bytes;
 }
 
+std::string ansi(const std::wstring &text)
+{
+    return in_code_page(CP_ACP, text);
+}
+
+// The command that the tests start shares the test's console, if it has one.
 std::string failure_line(const std::string &step, long error)
 {
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                                  static_cast<DWORD>(error), 0, text, sizeof text, NULL);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n'))
-        length--;
-    if (length == 0)
-        throw std::runtime_error("no system text for error " + std::to_string(error));
-    return step + " failed: " + std::string(text, length) + "\r\n";
+    UINT code_page = GetConsoleOutputCP();
+    std::wstring line = wide(step) + L" failed: " + system_text(error) + L"\r\n";
+    return in_code_page(code_page != 0 ? code_page : GetOEMCP(), line);
 }
 
 std::string semsignal_path()
@@ -91,29 +104,40 @@ struct Started {
 
 enum class Launcher { unicode, ansi };
 
-Started start(const std::string &arguments, const char *directory, Launcher launcher)
+// How the command is started: by which kind of program, in which folder, with which creation
+// flags, and with its standard error a pipe of ours (NULL) or the given handle.
+struct Launch {
+    Launcher launcher = Launcher::unicode;
+    const char *directory = nullptr;
+    DWORD flags = 0;
+    HANDLE err = NULL;
+};
+
+Started start(const std::string &arguments, const Launch &launch = {})
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
-    HANDLE out_read, out_write, err_read, err_write;
+    HANDLE out_read, out_write, err_read = NULL, err_write = launch.err;
     if (!CreatePipe(&out_read, &out_write, &inheritable, 0) ||
-        !CreatePipe(&err_read, &err_write, &inheritable, 0))
+        (launch.err == NULL && !CreatePipe(&err_read, &err_write, &inheritable, 0)))
         throw std::runtime_error("CreatePipe failed");
     SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+    if (err_read != NULL)
+        SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
 
     std::wstring path = wide(semsignal_path());
     std::wstring line = wide("semsignal.exe" + (arguments.empty() ? "" : " " + arguments));
-    std::wstring folder = directory == nullptr ? L"" : wide(directory);
+    std::wstring folder = launch.directory == nullptr ? L"" : wide(launch.directory);
     PROCESS_INFORMATION process;
     BOOL started;
-    if (launcher == Launcher::unicode) {
+    if (launch.launcher == Launcher::unicode) {
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = out_write;
         startup.hStdError = err_write;
-        started = CreateProcessW(path.c_str(), &line[0], NULL, NULL, TRUE, 0, NULL,
-                                 directory == nullptr ? NULL : folder.c_str(), &startup, &process);
+        started =
+            CreateProcessW(path.c_str(), &line[0], NULL, NULL, TRUE, launch.flags, NULL,
+                           launch.directory == nullptr ? NULL : folder.c_str(), &startup, &process);
     } else {
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
@@ -121,11 +145,12 @@ Started start(const std::string &arguments, const char *directory, Launcher laun
         startup.hStdOutput = out_write;
         startup.hStdError = err_write;
         std::string ansi_line = ansi(line);
-        started = CreateProcessA(ansi(path).c_str(), &ansi_line[0], NULL, NULL, TRUE, 0, NULL,
-                                 directory, &startup, &process);
+        started = CreateProcessA(ansi(path).c_str(), &ansi_line[0], NULL, NULL, TRUE, launch.flags,
+                                 NULL, launch.directory, &startup, &process);
     }
     CloseHandle(out_write);
-    CloseHandle(err_write);
+    if (err_read != NULL)
+        CloseHandle(err_write);
     if (!started)
         throw std::runtime_error("cannot start " + semsignal_path());
     CloseHandle(process.hThread);
@@ -148,7 +173,10 @@ std::string read_all(HANDLE pipe)
 Outcome finish(const Started &started)
 {
     Outcome outcome;
-    std::thread err_reader([&] { outcome.err = read_all(started.err); });
+    std::thread err_reader([&] {
+        if (started.err != NULL)
+            outcome.err = read_all(started.err);
+    });
     outcome.out = read_all(started.out);
     err_reader.join();
     WaitForSingleObject(started.process, INFINITE);
@@ -163,12 +191,24 @@ Outcome finish(const Started &started)
 
 Outcome run_command_line(const std::string &arguments, const char *directory)
 {
-    return finish(start(arguments, directory, Launcher::unicode));
+    Launch launch;
+    launch.directory = directory;
+    return finish(start(arguments, launch));
 }
 
 Outcome run_ansi_command_line(const std::string &arguments)
 {
-    return finish(start(arguments, nullptr, Launcher::ansi));
+    Launch launch;
+    launch.launcher = Launcher::ansi;
+    return finish(start(arguments, launch));
+}
+
+Outcome run_semsignal_with(const std::vector<std::string> &arguments, bool detached, void *error)
+{
+    Launch launch;
+    launch.flags = detached ? DETACHED_PROCESS : 0;
+    launch.err = error;
+    return finish(start(command_tail(arguments), launch));
 }
 
 Outcome run_semsignal(const std::vector<std::string> &arguments)
@@ -180,7 +220,7 @@ std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &argu
 {
     std::vector<Started> started;
     for (int i = 0; i < copies; i++)
-        started.push_back(start(command_tail(arguments), nullptr, Launcher::unicode));
+        started.push_back(start(command_tail(arguments)));
     std::vector<Outcome> outcomes;
     for (const Started &run : started)
         outcomes.push_back(finish(run));
