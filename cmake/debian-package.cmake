@@ -7,8 +7,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "\"Kelvaro, Inc.\" <semsignal@kelvaro.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "signal a named semaphore")
 set(CPACK_PACKAGE_DESCRIPTION
-    "semsignal NAME opens the POSIX named semaphore NAME, creating it if nobody
-holds it, raises its count by one and exits. A process that waits on the
+    "semsignal NAME opens the POSIX named semaphore NAME, creating it if there
+is none, raises its count by one and exits. A process that waits on the
 semaphore is let through once; each further run lets one more through.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
