@@ -4,8 +4,7 @@
 #define SEMSIGNAL_NAMED_SEMAPHORE_H
 
 #ifdef _WIN32
-typedef wchar_t
-    system_char; // Win32 names and texts are UTF-16, as the wide command line gives them
+typedef wchar_t system_char; // Win32 names and texts are UTF-16, as the wide command line has them
 #else
 typedef char system_char; // POSIX names are bytes
 #endif

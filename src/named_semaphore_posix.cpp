@@ -56,10 +56,12 @@ int post_guarded(sem_t *semaphore)
     for (int i = 0; i < 3; i++)
         sigaction(signals[i], &give_up, &before[i]);
 
-    int error = EINVAL;
+    int error;
     if (sigsetjmp(raise_went_wrong, 1) == 0) {
         alarm(1);
         error = sem_post(semaphore) == 0 ? 0 : errno;
+    } else {
+        error = EINVAL; // what sem_post says of something that is not a semaphore
     }
     alarm(0);
     for (int i = 0; i < 3; i++)
