@@ -1,9 +1,7 @@
 // The named semaphore over Win32, by its UTF-16 name.
 #include "named_semaphore.h"
 
-#include <stdlib.h>
-#include <string.h>
-#include <wchar.h>
+#include <stdio.h>
 #include <windows.h>
 
 namespace
@@ -19,10 +17,8 @@ bool failed(const char *step, DWORD error, SignalFailure *failure)
     while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r'))
         length--;
     text[length] = L'\0';
-    if (length == 0) {
-        wcscpy(text, L"error ");
-        _ultow(error, text + wcslen(text), 10);
-    }
+    if (length == 0)
+        _snwprintf(text, size, L"error %lu", error);
     return false;
 }
 
