@@ -3,15 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <semaphore.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <set>
 
 namespace
 {
@@ -72,79 +79,211 @@ TEST(Posix, ARaisePastTheHighestValueFailsAndKeepsTheCount)
     EXPECT_EQ(semaphore.count(), SEM_VALUE_MAX);
 }
 
-// A file in the semaphore's place that the C library cannot post to (planted by another user for
-// a name not yet used, or truncated, or swapped since) is refused with the line of sem_post for
-// something that is not a semaphore, last on standard error, where the C library may have written
-// a line of its own: never a crash, never a wait. A file too short to hold a semaphore is left as
-// it was found.
-TEST(Posix, ADamagedSemaphoreFileIsRefusedWithoutACrashOrAWait)
-{
-    std::string too_short(sizeof(sem_t) - 1, '\0');
-    std::string garbage(sizeof(sem_t), 'U'); // the C library aborts on it
-    // One waiter recorded and 129 as the wake-up's futex flags: the wake-up becomes a wait.
-    std::string crafted = std::string("\0\0\0\0\1\0\0\0\x81", 9) + std::string(23, '\0');
-    const struct {
-        const char *file;
-        std::string contents;
-        bool full_file_system; // of the same size as a semaphore, but with no room for its page
-        bool left_as_found;
-    } cases[] = {
-        {"empty", "", false, true},
-        {"too short", too_short, false, true},
-        {"crafted flags", crafted, false, false},
-        {"garbage", garbage, false, false},
-        {"sparse, on a full file system", "", true, false},
-    };
-    bool skipped = false;
-    for (const auto &each : cases) {
-        SCOPED_TRACE(each.file);
-        std::string name = unique_name("damaged");
-        LeftBehind planted(name);
-        std::string file = "/dev/shm/sem." + name;
-        std::vector<std::string> command = {"timeout", "-s", "KILL", "10", semsignal_path(), name};
-        if (each.full_file_system) {
-            if (geteuid() != 0) {
-                skipped = true;
-                continue;
-            }
-            // A file system of its own, in a mount namespace of its own, filled up.
-            command = {
-                "unshare",
-                "-m",
-                "sh",
-                "-c",
-                "mount -t tmpfs -o size=64k none /dev/shm && truncate -s 32 " + file +
-                    " && { dd if=/dev/zero of=/dev/shm/fill bs=4k 2>/dev/null; exec \"$@\"; }",
-                "sh"};
-            command.insert(command.end(), {semsignal_path(), name});
-        } else {
-            int fd = open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
-            ASSERT_GE(fd, 0);
-            ASSERT_EQ(write(fd, each.contents.data(), each.contents.size()),
-                      static_cast<ssize_t>(each.contents.size()));
-            close(fd);
+// What is in a semaphore's place before the command runs: nothing, a file the test writes, or one
+// that another user (nobody) writes and holds a read lease on, as any owner of a file may.
+enum class Plant { nothing, file, leased_file };
+
+// The file planted under a name not yet used, and its lease held until the test ends.
+struct PlantedFile {
+    PlantedFile(const std::string &file, const std::string &contents, Plant plant)
+    {
+        int ready[2];
+        if (plant == Plant::nothing)
+            return;
+        if (plant == Plant::file || pipe(ready) != 0) {
+            made = write_file(file, contents);
+            return;
         }
+        holder = fork();
+        if (holder == 0) {
+            close(ready[0]);
+            signal(SIGIO, SIG_IGN); // what a holder is sent when its lease is to be broken
+            bool held = setgid(65534) == 0 && setuid(65534) == 0 && write_file(file, contents);
+            int fd = held ? open(file.c_str(), O_RDONLY) : -1;
+            held = fd >= 0 && fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+            if (write(ready[1], held ? "y" : "n", 1) == 1 && held)
+                pause();
+            _exit(0);
+        }
+        close(ready[1]);
+        char answer = 'n';
+        made = holder > 0 && read(ready[0], &answer, 1) == 1 && answer == 'y';
+        close(ready[0]);
+    }
+    ~PlantedFile()
+    {
+        if (holder > 0) {
+            kill(holder, SIGKILL);
+            waitpid(holder, nullptr, 0);
+        }
+    }
+    PlantedFile(const PlantedFile &) = delete;
+    PlantedFile &operator=(const PlantedFile &) = delete;
+
+    static bool write_file(const std::string &file, const std::string &contents)
+    {
+        mode_t inherited = umask(0);
+        int fd = open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+        umask(inherited);
+        bool written = fd >= 0 && write(fd, contents.data(), contents.size()) ==
+                                      static_cast<ssize_t>(contents.size());
+        if (fd >= 0)
+            close(fd);
+        return written;
+    }
+
+    bool made = false;
+    pid_t holder = -1;
+};
+
+std::string contents_of(const std::string &file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    return stream ? std::string{std::istreambuf_iterator<char>(stream), {}} : "<no file>";
+}
+
+// The C library's temporary files of semaphores being made: sem. and six random characters.
+std::set<std::string> temporary_semaphore_files()
+{
+    std::set<std::string> files;
+    if (DIR *folder = opendir("/dev/shm")) {
+        while (dirent *entry = readdir(folder))
+            if (strncmp(entry->d_name, "sem.", 4) == 0 && strlen(entry->d_name) == 10)
+                files.insert(entry->d_name);
+        closedir(folder);
+    }
+    return files;
+}
+
+// What a semaphore's file holds (in the C library's layout for 64-bit atomics): the count, the
+// number of waiters, and 128 as the flags of its futex calls.
+std::string semaphore_file(unsigned count, unsigned waiters, unsigned flags)
+{
+    unsigned words[8] = {count, waiters, flags};
+    return std::string(reinterpret_cast<const char *>(words), sizeof words);
+}
+
+// A file in the semaphore's place that the C library cannot post to (planted by another user for
+// a name not yet used, or truncated, or swapped since), held under a lease, or a caller that
+// blocks signals, limits the size of files or has set an alarm: the command never waits, never
+// dies of a signal of its own and reports only what happened. A file whose contents show it is no
+// semaphore is refused before the raise, with the line of sem_post for something that is not a
+// semaphore, and every file is left byte for byte as it was found.
+TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
+{
+    static_assert(sizeof(sem_t) == 32, "the layout of 64-bit semaphores");
+    const std::string garbage(sizeof(sem_t), 'U'); // the C library aborts on it
+    // One waiter recorded and 129 as the futex flags: the wake-up becomes a wait.
+    const std::string crafted = semaphore_file(0, 1, 129);
+    const std::string refused = failure_line(kRaiseStep, EINVAL);
+    // Made inside a file system of its own, in a mount namespace of its own, filled up: a file of
+    // the same size as a semaphore, with no room for its page.
+    const std::vector<std::string> full_file_system = {
+        "unshare",
+        "-m",
+        "sh",
+        "-c",
+        "mount -t tmpfs -o size=64k none /dev/shm && for name; do :; done && "
+        "truncate -s 32 \"/dev/shm/sem.$name\" && "
+        "{ dd if=/dev/zero of=/dev/shm/fill bs=4k 2>/dev/null; exec \"$@\"; }",
+        "sh"};
+    std::vector<std::string> full_without_sigbus = full_file_system;
+    full_without_sigbus.insert(full_without_sigbus.end(), {"env", "--block-signal=BUS"});
+    // A watchdog alarm set before exec, and standard error a pipe that is full and not read.
+    const std::vector<std::string> watchdog_and_full_pipe = {
+        "perl", "-MFcntl", "-e",
+        "$^F = 9; pipe(R, W) or die; fcntl(W, F_SETFL, O_NONBLOCK); "
+        "1 while syswrite(W, 'x' x 4096); fcntl(W, F_SETFL, 0); "
+        "open(STDERR, '>&', \\*W) or die; alarm 1; exec @ARGV or die"};
+    const Plant nothing = Plant::nothing, file = Plant::file, leased_file = Plant::leased_file;
+    const struct {
+        const char *row;
+        Plant plant;
+        std::string contents;
+        std::vector<std::string> caller; // runs the command and its name, as the caller does
+        int status;
+        std::string line; // standard error, whole
+        double seconds;   // at most
+        bool needs_root;
+    } rows[] = {
+        {"empty", file, "", {}, 1, refused, 0.5, false},
+        {"too short", file, std::string(sizeof(sem_t) - 1, '\0'), {}, 1, refused, 0.5, false},
+        {"crafted flags", file, crafted, {}, 1, refused, 0.5, false},
+        {"garbage", file, garbage, {}, 1, refused, 0.5, false},
+        {"crafted, SIGALRM blocked",
+         file,
+         crafted,
+         {"env", "--block-signal=ALRM"},
+         1,
+         refused,
+         5,
+         false},
+        {"crafted, every signal blocked",
+         file,
+         crafted,
+         {"env", "--block-signal"},
+         1,
+         refused,
+         5,
+         false},
+        {"a new name, no file may grow",
+         nothing,
+         "",
+         {"sh", "-c", "ulimit -f 0; exec \"$@\"", "sh"},
+         1,
+         failure_line(kOpenStep, EFBIG),
+         0.5,
+         false},
+        {"at its highest value, a watchdog, and standard error full", file,
+         semaphore_file(SEM_VALUE_MAX, 0, 128), watchdog_and_full_pipe, 128 + SIGALRM, "", 5,
+         false},
+        {"sparse, on a full file system", nothing, "", full_file_system, 1, refused, 0.5, true},
+        {"the same, SIGBUS blocked", nothing, "", full_without_sigbus, 1, refused, 0.5, true},
+        {"leased by another user",
+         leased_file,
+         semaphore_file(0, 0, 128),
+         {},
+         1,
+         failure_line(kOpenStep, EAGAIN),
+         0.5,
+         true},
+    };
+    std::vector<std::string> skipped;
+    for (const auto &each : rows) {
+        SCOPED_TRACE(each.row);
+        if (each.needs_root && geteuid() != 0) {
+            skipped.push_back(each.row);
+            continue;
+        }
+        std::string name = unique_name("damaged");
+        LeftBehind left_behind(name);
+        std::string path = "/dev/shm/sem." + name;
+        PlantedFile planted(path, each.contents, each.plant);
+        ASSERT_TRUE(each.plant == nothing || planted.made);
+        std::set<std::string> temporary_before = temporary_semaphore_files();
+        std::vector<std::string> command = {"timeout", "-s", "KILL", "10"};
+        command.insert(command.end(), each.caller.begin(), each.caller.end());
+        command.insert(command.end(), {semsignal_path(), name});
 
         auto start = std::chrono::steady_clock::now();
         Outcome outcome = run_program(command);
-        auto took = std::chrono::steady_clock::now() - start;
-        EXPECT_EQ(outcome.status, 1);
+        double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(outcome.status, each.status);
         EXPECT_EQ(outcome.out, "");
-        std::string line = failure_line(kRaiseStep, EINVAL);
-        EXPECT_TRUE(outcome.err.size() >= line.size() &&
-                    outcome.err.compare(outcome.err.size() - line.size(), line.size(), line) == 0)
-            << outcome.err;
-        EXPECT_LT(took, std::chrono::seconds(5));
-        if (each.left_as_found) {
-            EXPECT_EQ(outcome.err, line);
-            struct stat status;
-            ASSERT_EQ(stat(file.c_str(), &status), 0);
-            EXPECT_EQ(status.st_size, static_cast<off_t>(each.contents.size()));
-            EXPECT_EQ(status.st_mode & 07777, 0644u);
+        EXPECT_EQ(outcome.err, each.line);
+        EXPECT_LT(took, each.seconds) << "seconds";
+        EXPECT_EQ(contents_of(path), each.plant == nothing ? "<no file>" : each.contents);
+        for (const std::string &file : temporary_semaphore_files()) {
+            if (temporary_before.count(file) == 0) {
+                ADD_FAILURE() << file << " is left behind";
+                unlink(("/dev/shm/" + file).c_str());
+            }
         }
     }
-    if (skipped)
-        GTEST_SKIP() << "the full file system needs root, for a mount namespace of its own";
+    if (!skipped.empty())
+        GTEST_SKIP() << "needs root, for a mount namespace of its own or another user: "
+                     << ::testing::PrintToString(skipped);
 }
 
 // The C library drops leading slashes, but counts them against its limit on the length of a
