@@ -1,8 +1,6 @@
 // semsignal NAME: raise the count of the named semaphore by one, creating it if there is none.
 #include "named_semaphore.h"
 
-#include <stdio.h>
-
 #ifdef _WIN32
 int wmain(int argc, wchar_t *argv[]) // the name exactly as given, whatever the ANSI code page
 #else
@@ -10,7 +8,7 @@ int main(int argc, char *argv[])
 #endif
 {
     if (argc < 2 || argv[1][0] == 0) {
-        printf("ERROR: no semaphore name provided\n");
+        write_usage_line("ERROR: no semaphore name provided");
         return 1;
     }
 

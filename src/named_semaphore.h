@@ -1,5 +1,6 @@
-// The one thing the command asks of the operating system, written for each platform in its own
-// terms: named_semaphore_windows.cpp over Win32, named_semaphore_posix.cpp over POSIX.
+// The one thing the command asks of the operating system, and its two lines, written for each
+// platform in its own terms: named_semaphore_windows.cpp over Win32, named_semaphore_posix.cpp
+// over POSIX.
 #ifndef SEMSIGNAL_NAMED_SEMAPHORE_H
 #define SEMSIGNAL_NAMED_SEMAPHORE_H
 
@@ -20,6 +21,9 @@ struct SignalFailure {
 // the platform keeps one) if there is none; raises its count by one and lets it go. Returns false,
 // and fills `failure`, when the system gives no semaphore or will not raise the count.
 bool signal_named_semaphore(const system_char *name, SignalFailure *failure);
+
+// Writes TEXT and a line end to standard output.
+void write_usage_line(const char *text);
 
 // Writes "STEP failed: TEXT" and a line end to standard error, in the form in which whoever reads
 // it there sees the system's text as the system gave it.

@@ -147,6 +147,11 @@ bool signal_named_semaphore(const char *name, SignalFailure *failure)
     return error == 0 || failed("sem_post", error, failure);
 }
 
+void write_usage_line(const char *text)
+{
+    printf("%s\n", text);
+}
+
 void write_failure_line(const SignalFailure &failure)
 {
     fprintf(stderr, "%s failed: %s\n", failure.step, failure.text);

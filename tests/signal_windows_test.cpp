@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
 #include <sddl.h>
 
 namespace
@@ -38,6 +41,28 @@ std::string access_list(HANDLE object)
     LocalFree(text);
     LocalFree(descriptor);
     return list;
+}
+
+// A C-runtime parent whose standard output is in binary mode hands that mode down to the programs
+// it starts with _spawn; the usage line still ends in CR LF.
+TEST(Windows, TheUsageLineEndsInCrLfUnderABinaryModeParent)
+{
+    int ends[2];
+    ASSERT_EQ(_pipe(ends, 4096, _O_BINARY), 0);
+    fflush(stdout);
+    int saved = _dup(1);
+    _dup2(ends[1], 1);
+    _close(ends[1]);
+    int mode = _setmode(1, _O_BINARY);
+    intptr_t status = _spawnl(_P_WAIT, semsignal_path().c_str(), "semsignal.exe", NULL);
+    _setmode(1, mode);
+    _dup2(saved, 1);
+    _close(saved);
+    char out[256];
+    int got = _read(ends[0], out, sizeof out);
+    _close(ends[0]);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(std::string(out, got > 0 ? got : 0), "ERROR: no semaphore name provided\r\n");
 }
 
 // What the command created is gone with its handle when it ends: it is caught before the raise.
