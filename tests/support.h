@@ -60,7 +60,9 @@ Outcome run_program(const std::vector<std::string> &command);
 // Starts `copies` runs with the same arguments all at once, then waits for every one.
 std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &arguments, int copies);
 
-// A name of the form semsignal-test-<process>-<tag>-<n> that nothing else uses.
+// A name of the form semsignal-test-<process>-<tag>-<n> that nothing else uses; a test run that
+// sets SEMSIGNAL_TEST_RUN gets semsignal-test-<run>-<process>-..., so that it can remove what a
+// run cut short leaves behind.
 std::string unique_name(const std::string &tag);
 
 // Removes, when it goes, what runs of the command leave under that name where the platform keeps

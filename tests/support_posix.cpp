@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <semaphore.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -132,8 +133,9 @@ std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &argu
 std::string unique_name(const std::string &tag)
 {
     static int counter = 0;
-    return "semsignal-test-" + std::to_string(getpid()) + "-" + tag + "-" +
-           std::to_string(++counter);
+    const char *run = getenv("SEMSIGNAL_TEST_RUN");
+    return "semsignal-test-" + (run == nullptr ? "" : std::string(run) + "-") +
+           std::to_string(getpid()) + "-" + tag + "-" + std::to_string(++counter);
 }
 
 LeftBehind::~LeftBehind()

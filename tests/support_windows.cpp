@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -281,8 +283,9 @@ void *semaphore_before_the_raise(const std::string &name)
 std::string unique_name(const std::string &tag)
 {
     static int counter = 0;
-    return "semsignal-test-" + std::to_string(GetCurrentProcessId()) + "-" + tag + "-" +
-           std::to_string(++counter);
+    const char *run = getenv("SEMSIGNAL_TEST_RUN");
+    return "semsignal-test-" + (run == nullptr ? "" : std::string(run) + "-") +
+           std::to_string(GetCurrentProcessId()) + "-" + tag + "-" + std::to_string(++counter);
 }
 
 // A Windows semaphore goes with its last handle: there is nothing to remove.
