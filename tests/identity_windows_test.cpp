@@ -5,9 +5,6 @@
 
 #include <windows.h>
 
-#include <fstream>
-#include <iterator>
-
 namespace
 {
 
@@ -98,9 +95,11 @@ TEST(Manifest, IsTheDocumentByteForByte)
     std::string manifest(bytes, SizeofResource(image, found));
     FreeLibrary(image);
 
-    std::ifstream file(SEMSIGNAL_MANIFEST_FILE, std::ios::binary);
-    ASSERT_TRUE(file.is_open()) << SEMSIGNAL_MANIFEST_FILE;
-    std::string expected{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    // The test program carries the manifest as it is in the sources.
+    HRSRC own = FindResourceA(NULL, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(10)); // RT_RCDATA
+    ASSERT_NE(own, nullptr);
+    std::string expected(static_cast<const char *>(LockResource(LoadResource(NULL, own))),
+                         SizeofResource(NULL, own));
     EXPECT_EQ(manifest.size(), 381u);
     EXPECT_EQ(manifest, expected);
 }

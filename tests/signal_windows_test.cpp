@@ -165,22 +165,28 @@ TEST(Windows, EveryUnicodeNameRaisesExactlyItsOwnSemaphore)
         "Local\\Ελληνικά-" + unique_name("greek"),
         "😀-" + unique_name("emoji"),
     };
+    int look_alikes = 0;
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
         TestSemaphore semaphore(name, 0, 10);
         ASSERT_TRUE(semaphore.created());
         // The semaphore the command used to open: the name in the ANSI code page, best fit
-        // included, opened through the A function.
+        // included, opened through the A function. Where the code page carries the name as it
+        // is, that is the test's own semaphore, and there is no look-alike.
         HANDLE held = CreateSemaphoreA(NULL, 0, 10, ansi(wide(name)).c_str());
         ASSERT_NE(held, nullptr);
-        ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS))
-            << "the ANSI code page carries this name";
+        bool look_alike = GetLastError() != ERROR_ALREADY_EXISTS;
+        look_alikes += look_alike;
 
         expect_silent_success(run_semsignal({name}));
         EXPECT_EQ(semaphore.count(), 1);
-        EXPECT_EQ(WaitForSingleObject(held, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        if (look_alike) {
+            EXPECT_EQ(WaitForSingleObject(held, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        }
         CloseHandle(held);
     }
+    if (look_alikes == 0)
+        GTEST_SKIP() << "the ANSI code page " << GetACP() << " carries every name as it is";
 }
 
 // A program built for the ANSI code page passes a name in that code page; it reaches the same
@@ -188,6 +194,12 @@ TEST(Windows, EveryUnicodeNameRaisesExactlyItsOwnSemaphore)
 TEST(Windows, AnAnsiLauncherReachesTheSemaphoreOfItsName)
 {
     std::string name = "café-" + unique_name("latin1");
+    BOOL lossy = FALSE;
+    std::wstring text = wide(name);
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+                        NULL, 0, NULL, GetACP() == CP_UTF8 ? NULL : &lossy);
+    if (lossy)
+        GTEST_SKIP() << "the ANSI code page " << GetACP() << " has no é";
     TestSemaphore semaphore(name, 0, 10);
     ASSERT_TRUE(semaphore.created());
     expect_silent_success(run_ansi_command_line(name));
