@@ -10,8 +10,10 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 namespace
 {
@@ -24,13 +26,32 @@ bool failed(const char *step, int error, SignalFailure *failure)
     return false;
 }
 
-// sem_open, neither waiting nor dying on the way. Another user's lease on the semaphore's file
-// makes a plain open wait until the lease is broken (45 s by default); the C library passes
-// O_NONBLOCK on to open, which then fails at once instead. A new semaphore is written to a
-// temporary file first, which a file size limit turns into death by SIGXFSZ with the file left
-// behind; with SIGXFSZ ignored for the call, the write fails and the C library removes its
-// file and says why.
-sem_t *open_without_waiting(const char *name)
+// The C library keeps the semaphore "/NAME" in the file /dev/shm/sem.NAME. A name with a slash
+// inside is refused as sem_open refuses it, before it can reach any other folder.
+bool file_of(const char *name, char (&file)[PATH_MAX])
+{
+    const char folder[] = "/dev/shm/sem.";
+    memcpy(file, folder, sizeof folder - 1);
+    size_t length = sizeof folder - 1;
+    for (; *name != '\0' && *name != '/' && length < sizeof file - 1; name++)
+        file[length++] = *name;
+    file[length] = '\0';
+    return *name == '\0' && length > sizeof folder - 1;
+}
+
+// The semaphore's file, opened as sem_open opens it, but neither following a link nor waiting:
+// another user's lease on the file makes a plain open wait until the lease is broken (45 s by
+// default), and O_NONBLOCK makes it fail at once instead.
+int open_file(const char *file)
+{
+    return open(file, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+}
+
+// Creates the semaphore where there is none, as sem_open creates it, and lets it go. A new
+// semaphore is written to a temporary file first, which a file size limit turns into death by
+// SIGXFSZ with the file left behind; with SIGXFSZ ignored for the call, the write fails and the C
+// library removes its file and says why.
+int create(const char *name)
 {
     struct sigaction ignore = {}, before;
     ignore.sa_handler = SIG_IGN;
@@ -40,26 +61,67 @@ sem_t *open_without_waiting(const char *name)
     // Windows' default security.
     errno = 0;
     sem_t *semaphore = sem_open(name, O_CREAT | O_NONBLOCK, 0600, 0);
+    int error = semaphore == SEM_FAILED ? errno : 0;
     sigaction(SIGXFSZ, &before, NULL);
-    return semaphore;
+    if (semaphore != SEM_FAILED)
+        sem_close(semaphore);
+    return error;
 }
 
-// The C library keeps the semaphore in the file /dev/shm/sem.NAME and maps it without looking at
-// its size. A file there shorter than a semaphore, planted by another user before the name was
-// first used, would make the raise count in memory that is not in the file, or die of SIGBUS.
-// Where there is no such file to look at, there is nothing to say against it.
-bool file_holds_a_whole_semaphore(const char *name)
+// Whether the file that was opened can hold a semaphore of the C library's own: a regular file,
+// as long as a semaphore at least, with one link. A file shorter than that, planted by another
+// user before the name was first used, would make the raise count in memory that is not in the
+// file, or die of SIGBUS. A second link is another file planted under the name (where
+// fs.protected_hardlinks is 0, anyone may link a file of the same file system that they can
+// name, one they may not write among them); the C library's own semaphore has a second link only
+// for the moment in which sem_open moves a new one into place, so that is waited out.
+bool holds_a_semaphore(int fd)
+{
+    struct stat status;
+    for (int look = 0; fstat(fd, &status) == 0; look++) {
+        if (!S_ISREG(status.st_mode) || status.st_size < static_cast<off_t>(sizeof(sem_t)))
+            return false;
+        if (status.st_nlink == 1)
+            return true;
+        const timespec moment = {0, 1000000};
+        if (look == 10 || nanosleep(&moment, NULL) != 0)
+            return false;
+    }
+    return false;
+}
+
+// The semaphore of that name, mapped from the very file that was checked, so that a file swapped
+// under the name meanwhile can be neither checked nor raised in its place. The semaphore is
+// created first where there is none. Returns 0, or the error of sem_open for the name, or
+// EINVAL when what has that name is no semaphore's file.
+int map_semaphore(const char *name, sem_t **semaphore, bool *not_a_semaphore)
 {
     char file[PATH_MAX];
-    snprintf(file, sizeof file, "/dev/shm/sem.%s", name);
-    struct stat status;
-    return stat(file, &status) != 0 || status.st_size >= static_cast<off_t>(sizeof(sem_t));
+    if (!file_of(name, file))
+        return create(name); // which fails, with the C library's reason
+    int fd = open_file(file);
+    if (fd < 0 && errno == ENOENT) {
+        int error = create(name);
+        if (error != 0)
+            return error;
+        fd = open_file(file);
+    }
+    if (fd < 0)
+        return errno;
+    void *mapped = MAP_FAILED;
+    if (holds_a_semaphore(fd))
+        mapped = mmap(NULL, sizeof(sem_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    *not_a_semaphore = mapped == MAP_FAILED;
+    *semaphore = static_cast<sem_t *>(mapped);
+    return 0;
 }
 
 // The two words of the file that sem_post reads before it raises the count, as the C library
 // lays them out (struct new_sem in its nptl sources, where atomics are 64 bits wide): a 64-bit
 // word whose low half is the count and whose high half the number of waiters, then the flags of
-// its futex calls, 0 or 128 (FUTEX_PRIVATE_FLAG) in every semaphore it makes. A count above
+// its futex calls, 128 in every semaphore that sem_open makes (shared between processes; 0 would
+// be a semaphore private to one process, whose wake-up reaches no other). A count above
 // SEM_VALUE_MAX would carry into the waiters; other flags turn the wake-up of a waiter into a
 // wait or into another futex operation. A file that shows either is not a semaphore.
 static_assert(sizeof(sem_t) == 32 && sizeof(void *) == 8, "the layout of 64-bit semaphores");
@@ -69,50 +131,80 @@ bool words_of_a_semaphore(const sem_t *semaphore)
     uint32_t futex_flags;
     memcpy(&count_and_waiters, semaphore, sizeof count_and_waiters);
     memcpy(&futex_flags, reinterpret_cast<const char *>(semaphore) + 8, sizeof futex_flags);
-    return (count_and_waiters & UINT32_MAX) <= SEM_VALUE_MAX &&
-           (futex_flags == 0 || futex_flags == 128);
+    return (count_and_waiters & UINT32_MAX) <= SEM_VALUE_MAX && futex_flags == 128;
 }
 
-sigjmp_buf raise_went_wrong;
+// What the guard of an operation on the mapped file knows, for its handler.
+sigjmp_buf went_wrong;
+const sem_t *guarded_semaphore;
+volatile sig_atomic_t operating;       // the operation has begun
+volatile sig_atomic_t callers_signals; // signals of others, one bit each, to be raised again
+int guarded_signals[3];                // SIGBUS, SIGABRT and the guard's timer's
 
-void give_up_the_raise(int)
+// The guard gives up the operation for its own reasons only, once the operation has begun: its
+// own timer; a SIGBUS that the kernel raised for the mapped file; an abort of the C library
+// (a signal that a thread sent itself, as abort sends it). A signal that the caller left pending
+// and blocked arrives at once when the guard unblocks it, before the operation begins; that one, or
+// one that another process sends, is kept, and raised again once the caller's mask is back, where
+// it is pending again or handled as the caller would have it handled.
+void on_guarded_signal(int signal, siginfo_t *info, void *)
 {
-    siglongjmp(raise_went_wrong, 1);
+    const char *address = static_cast<const char *>(info->si_addr);
+    const char *mapped = reinterpret_cast<const char *>(guarded_semaphore);
+    bool ours = operating && ((signal == guarded_signals[2] && info->si_code == SI_TIMER &&
+                               info->si_value.sival_ptr == &went_wrong) ||
+                              (signal == SIGBUS && info->si_code > 0 && address >= mapped &&
+                               address < mapped + sizeof(sem_t)) ||
+                              (signal == SIGABRT && info->si_code == SI_TKILL));
+    if (ours)
+        siglongjmp(went_wrong, 1);
+    for (int i = 0; i < 3; i++)
+        if (signal == guarded_signals[i])
+            callers_signals = callers_signals | (1 << i);
 }
 
-// The raise, on a file that anyone may have written, truncated or swapped since the checks
-// before: its words are checked first, and the rest is guarded. Reading or raising dies of
-// SIGBUS where the mapped file has lost its page, the C library aborts on contents it does not
-// expect, and contents changed under it can turn its wake-up of waiters into a wait. Each of
-// these ends the raise, which then fails as sem_post does on something that is not a semaphore.
-// A sound raise takes microseconds; the second allowed it is measured by a timer of the guard's
-// own, so that the caller's alarm and SIGALRM stay the caller's. The guard's signals are
-// unblocked for the raise, since a blocked SIGBUS kills and a blocked timer never fires.
-// Handlers, timer and signal mask are left as they were found.
+// The raise, on a file that anyone may have written or truncated since it was checked: its words
+// are checked first, and the rest is guarded. Reading or raising dies of SIGBUS where the mapped
+// file has lost its page, the C library aborts on contents it does not expect, and contents
+// changed under it can turn its wake-up of waiters into a wait. Each of these ends the raise,
+// which then fails as sem_post does on something that is not a semaphore. A sound raise takes
+// microseconds; the second allowed it is measured by a timer of the guard's own, so that the
+// caller's alarm and SIGALRM stay the caller's. The guard's signals are unblocked for the raise,
+// since a blocked SIGBUS kills and a blocked timer never fires. Handlers, timer, signal mask and
+// the caller's pending signals are left as they were found.
 int post_guarded(sem_t *semaphore)
 {
-    const int time_up = SIGRTMIN;
-    const int signals[] = {SIGBUS, SIGABRT, time_up};
+    int *signals = guarded_signals;
+    signals[0] = SIGBUS;
+    signals[1] = SIGABRT;
+    signals[2] = SIGRTMIN;
     struct sigaction give_up = {}, before[3];
-    give_up.sa_handler = give_up_the_raise;
+    give_up.sa_sigaction = on_guarded_signal;
+    give_up.sa_flags = SA_SIGINFO;
     sigemptyset(&give_up.sa_mask);
     sigset_t guarded, callers;
     sigemptyset(&guarded);
     for (int i = 0; i < 3; i++) {
         sigaction(signals[i], &give_up, &before[i]);
         sigaddset(&guarded, signals[i]);
+        sigaddset(&give_up.sa_mask, signals[i]);
     }
     sigevent expiry = {};
     expiry.sigev_notify = SIGEV_SIGNAL;
-    expiry.sigev_signo = time_up;
+    expiry.sigev_signo = signals[2];
+    expiry.sigev_value.sival_ptr = &went_wrong;
     timer_t timer;
     const bool timed = timer_create(CLOCK_MONOTONIC, &expiry, &timer) == 0;
     const itimerspec one_second = {{0, 0}, {1, 0}};
+    guarded_semaphore = semaphore;
+    operating = 0;
+    callers_signals = 0;
     sigprocmask(SIG_BLOCK, NULL, &callers);
 
     int error;
-    if (sigsetjmp(raise_went_wrong, 0) == 0) {
+    if (sigsetjmp(went_wrong, 0) == 0) {
         sigprocmask(SIG_UNBLOCK, &guarded, NULL);
+        operating = 1;
         if (timed)
             timer_settime(timer, 0, &one_second, NULL);
         if (!words_of_a_semaphore(semaphore))
@@ -122,11 +214,16 @@ int post_guarded(sem_t *semaphore)
     } else {
         error = EINVAL;
     }
+    operating = 0;
     if (timed)
         timer_delete(timer);
+    sigprocmask(SIG_BLOCK, &guarded, NULL);
     for (int i = 0; i < 3; i++)
         sigaction(signals[i], &before[i], NULL);
     sigprocmask(SIG_SETMASK, &callers, NULL);
+    for (int i = 0; i < 3; i++)
+        if (callers_signals & (1 << i))
+            raise(signals[i]);
     return error;
 }
 
@@ -139,11 +236,15 @@ bool signal_named_semaphore(const char *name, SignalFailure *failure)
     // of a name, though, and then fails without saying why; so they are dropped here first.
     while (*name == '/')
         name++;
-    sem_t *semaphore = open_without_waiting(name);
-    if (semaphore == SEM_FAILED)
-        return failed("sem_open", errno, failure);
-    int error = file_holds_a_whole_semaphore(name) ? post_guarded(semaphore) : EINVAL;
-    sem_close(semaphore);
+    sem_t *semaphore;
+    bool not_a_semaphore;
+    int error = map_semaphore(name, &semaphore, &not_a_semaphore);
+    if (error != 0)
+        return failed("sem_open", error, failure);
+    if (not_a_semaphore)
+        return failed("sem_post", EINVAL, failure);
+    error = post_guarded(semaphore);
+    munmap(semaphore, sizeof(sem_t));
     return error == 0 || failed("sem_post", error, failure);
 }
 

@@ -80,8 +80,9 @@ TEST(Posix, ARaisePastTheHighestValueFailsAndKeepsTheCount)
 }
 
 // What is in a semaphore's place before the command runs: nothing, a file the test writes, or one
-// that another user (nobody) writes and holds a read lease on, as any owner of a file may.
-enum class Plant { nothing, file, leased_file };
+// that another user (nobody) writes and holds a read lease on, as any owner of a file may, or a
+// second link to a file of the test's own.
+enum class Plant { nothing, file, leased_file, linked_file };
 
 // The file planted under a name not yet used, and its lease held until the test ends.
 struct PlantedFile {
@@ -90,6 +91,11 @@ struct PlantedFile {
         int ready[2];
         if (plant == Plant::nothing)
             return;
+        if (plant == Plant::linked_file) {
+            target = file + "-target";
+            made = write_file(target, contents) && link(target.c_str(), file.c_str()) == 0;
+            return;
+        }
         if (plant == Plant::file || pipe(ready) != 0) {
             made = write_file(file, contents);
             return;
@@ -112,6 +118,8 @@ struct PlantedFile {
     }
     ~PlantedFile()
     {
+        if (!target.empty())
+            unlink(target.c_str());
         if (holder > 0) {
             kill(holder, SIGKILL);
             waitpid(holder, nullptr, 0);
@@ -134,6 +142,7 @@ struct PlantedFile {
 
     bool made = false;
     pid_t holder = -1;
+    std::string target; // the file linked under the name
 };
 
 std::string contents_of(const std::string &file)
@@ -155,6 +164,8 @@ std::set<std::string> temporary_semaphore_files()
     return files;
 }
 
+const std::string kAsFound = "<as found>";
+
 // What a semaphore's file holds (in the C library's layout for 64-bit atomics): the count, the
 // number of waiters, and 128 as the flags of its futex calls.
 std::string semaphore_file(unsigned count, unsigned waiters, unsigned flags)
@@ -164,11 +175,12 @@ std::string semaphore_file(unsigned count, unsigned waiters, unsigned flags)
 }
 
 // A file in the semaphore's place that the C library cannot post to (planted by another user for
-// a name not yet used, or truncated, or swapped since), held under a lease, or a caller that
-// blocks signals, limits the size of files or has set an alarm: the command never waits, never
-// dies of a signal of its own and reports only what happened. A file whose contents show it is no
-// semaphore is refused before the raise, with the line of sem_post for something that is not a
-// semaphore, and every file is left byte for byte as it was found.
+// a name not yet used, or truncated, or swapped since, or linked from elsewhere), held under a
+// lease, or a caller that blocks signals, has one of them pending, limits the size of files or
+// has set an alarm: the command never waits, never dies of a signal of its own and reports only
+// what happened. A file whose contents show it is no semaphore is refused before the raise, with
+// the line of sem_post for something that is not a semaphore, and every file that is not raised
+// is left byte for byte as it was found.
 TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
 {
     static_assert(sizeof(sem_t) == 32, "the layout of 64-bit semaphores");
@@ -195,7 +207,26 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
         "$^F = 9; pipe(R, W) or die; fcntl(W, F_SETFL, O_NONBLOCK); "
         "1 while syswrite(W, 'x' x 4096); fcntl(W, F_SETFL, 0); "
         "open(STDERR, '>&', \\*W) or die; alarm 1; exec @ARGV or die"};
-    const Plant nothing = Plant::nothing, file = Plant::file, leased_file = Plant::leased_file;
+    // A caller that blocked one of the guard's signals and has one pending when it starts the
+    // command.
+    auto pending = [](const char *signal) {
+        return std::vector<std::string>{"perl", "-MPOSIX", "-e",
+                                        std::string("sigprocmask(SIG_BLOCK, POSIX::SigSet->new(") +
+                                            signal + ")) or die; kill " + signal +
+                                            ", $$; exec @ARGV or die"};
+    };
+    // A file too short for a semaphore, swapped for a sound one while the command opens it
+    // (strace holds the open of that file back for 0.4 s).
+    const std::vector<std::string> swapped_while_opening = {
+        "sh", "-c",
+        "for name; do :; done; f=/dev/shm/sem.$name; "
+        "strace -qq -o /dev/null -P \"$f\" -e inject=openat:delay_exit=400000 \"$@\" & "
+        "sleep 0.2; { head -c 8 /dev/zero; printf '\\200'; head -c 23 /dev/zero; } >\"$f.new\" && "
+        "mv \"$f.new\" \"$f\"; wait $!",
+        "sh"};
+    const std::string sound = semaphore_file(0, 0, 128);
+    const Plant nothing = Plant::nothing, file = Plant::file, leased_file = Plant::leased_file,
+                linked_file = Plant::linked_file;
     const struct {
         const char *row;
         Plant plant;
@@ -205,11 +236,21 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
         std::string line; // standard error, whole
         double seconds;   // at most
         bool needs_root;
+        std::string after = kAsFound; // the file's contents afterwards
     } rows[] = {
         {"empty", file, "", {}, 1, refused, 0.5, false},
         {"too short", file, std::string(sizeof(sem_t) - 1, '\0'), {}, 1, refused, 0.5, false},
         {"crafted flags", file, crafted, {}, 1, refused, 0.5, false},
         {"garbage", file, garbage, {}, 1, refused, 0.5, false},
+        {"private to one process", file, semaphore_file(0, 0, 0), {}, 1, refused, 0.5, false},
+        {"a second link", linked_file, sound, {}, 1, refused, 0.5, false},
+        {"too short, swapped for a sound one", file, std::string(4, '\0'), swapped_while_opening, 1,
+         refused, 5, false, sound},
+        {"SIGRTMIN pending", file, sound, pending("34"), 0, "", 0.5, false,
+         semaphore_file(1, 0, 128)},
+        {"SIGBUS pending", file, sound, pending("7"), 0, "", 0.5, false, semaphore_file(1, 0, 128)},
+        {"SIGABRT pending", file, sound, pending("6"), 0, "", 0.5, false,
+         semaphore_file(1, 0, 128)},
         {"crafted, SIGALRM blocked",
          file,
          crafted,
@@ -273,7 +314,9 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(outcome.err, each.line);
         EXPECT_LT(took, each.seconds) << "seconds";
-        EXPECT_EQ(contents_of(path), each.plant == nothing ? "<no file>" : each.contents);
+        EXPECT_EQ(contents_of(path), each.after != kAsFound  ? each.after
+                                     : each.plant == nothing ? "<no file>"
+                                                             : each.contents);
         for (const std::string &file : temporary_semaphore_files()) {
             if (temporary_before.count(file) == 0) {
                 ADD_FAILURE() << file << " is left behind";
