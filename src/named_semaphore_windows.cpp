@@ -58,8 +58,14 @@ void write_line(DWORD which, const wchar_t *line, int length)
     UINT code_page = GetConsoleOutputCP();
     if (code_page == 0 || !keeps_ascii(code_page))
         code_page = GetOEMCP();
+    // Four bytes a UTF-16 unit hold the line in any code page that keeps no state; one that does
+    // (ISO-2022, 50220 to 50222) may need more, and then the line goes in the OEM code page, whose
+    // characters take two bytes at most, rather than not at all.
     char bytes[(sizeof(SignalFailure::text) / sizeof(wchar_t) + 64) * 4];
-    int size = WideCharToMultiByte(code_page, 0, line, length, bytes, sizeof bytes, NULL, NULL);
+    int size = WideCharToMultiByte(code_page, 0, line, length, NULL, 0, NULL, NULL);
+    if (size <= 0 || size > static_cast<int>(sizeof bytes))
+        code_page = GetOEMCP();
+    size = WideCharToMultiByte(code_page, 0, line, length, bytes, sizeof bytes, NULL, NULL);
     WriteFile(stream, bytes, size, &written, NULL);
 }
 

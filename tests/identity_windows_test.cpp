@@ -14,10 +14,11 @@ class VersionRecord : public ::testing::Test
     void SetUp() override
     {
         DWORD ignored = 0;
-        DWORD size = GetFileVersionInfoSizeA(semsignal_path().c_str(), &ignored);
+        std::wstring path = wide(semsignal_path());
+        DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
         ASSERT_GT(size, 0u) << "no version record, error " << GetLastError();
         record_.resize(size);
-        ASSERT_TRUE(GetFileVersionInfoA(semsignal_path().c_str(), 0, size, record_.data()));
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, record_.data()));
     }
 
     // The value at `path` in the record, and its length as the API gives it.
@@ -85,7 +86,7 @@ TEST_F(VersionRecord, StringTableHoldsTheSixStrings)
 
 TEST(Manifest, IsTheDocumentByteForByte)
 {
-    HMODULE image = LoadLibraryExA(semsignal_path().c_str(), NULL,
+    HMODULE image = LoadLibraryExW(wide(semsignal_path()).c_str(), NULL,
                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(image, nullptr);
     HRSRC found = FindResourceExA(image, MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1),
@@ -107,13 +108,13 @@ TEST(Manifest, IsTheDocumentByteForByte)
 // The run level as the system reads it from the executable's manifest when it starts it.
 TEST(Manifest, AsksTheSystemToRunTheCommandAsItsCallerWithoutUiAccess)
 {
-    std::string path = semsignal_path();
-    ACTCTXA context = {};
+    std::wstring path = wide(semsignal_path());
+    ACTCTXW context = {};
     context.cbSize = sizeof context;
     context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
     context.lpSource = path.c_str();
-    context.lpResourceName = MAKEINTRESOURCEA(1);
-    HANDLE activation = CreateActCtxA(&context);
+    context.lpResourceName = MAKEINTRESOURCEW(1);
+    HANDLE activation = CreateActCtxW(&context);
     ASSERT_NE(activation, INVALID_HANDLE_VALUE) << "the system cannot read the manifest";
     ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
     EXPECT_TRUE(QueryActCtxW(0, activation, NULL, RunlevelInformationInActivationContext, &level,

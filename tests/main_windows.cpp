@@ -3,6 +3,8 @@
 // says how the run went.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -15,12 +17,25 @@
 namespace
 {
 
+// The log, written by this run alone: others may read it meanwhile, but no second run may write
+// it. NULL, with the system's error, where it cannot be had.
+FILE *open_log(const char *log, DWORD *error)
+{
+    HANDLE file = CreateFileA(log, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    *error = GetLastError();
+    int fd = file == INVALID_HANDLE_VALUE
+                 ? -1
+                 : _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    return fd < 0 ? nullptr : _fdopen(fd, "wb");
+}
+
 // From its making to its end, standard output and standard error go to where they went before
 // and into the log as well.
 class Tee
 {
   public:
-    explicit Tee(const char *log) : log_(fopen(log, "wb"))
+    explicit Tee(FILE *log) : log_(log)
     {
         int ends[2];
         if (log_ == nullptr || _pipe(ends, 65536, _O_BINARY | _O_NOINHERIT) != 0)
@@ -109,13 +124,24 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: semsignal_tests [GoogleTest's flags] [--log FILE]\n");
         return 2;
     }
+    // A second run in the same folder is refused, so that the two never mix their lines; a log
+    // that cannot be written for another reason is done without, and the console still shows
+    // every line and the verdict.
     std::unique_ptr<Tee> tee;
     if (log != nullptr) {
-        tee = std::make_unique<Tee>(log);
-        if (!tee->copying()) {
-            fprintf(stderr, "semsignal_tests: cannot write %s\n", log);
+        DWORD error = 0;
+        FILE *file = open_log(log, &error);
+        if (file == nullptr && error == ERROR_SHARING_VIOLATION) {
+            printf("semsignal_tests: another run is writing %s in this folder; wait until it "
+                   "ends\n",
+                   log);
             return 2;
         }
+        tee = std::make_unique<Tee>(file);
+        if (!tee->copying())
+            printf("semsignal_tests: cannot write %s (error %lu): the results are on the console "
+                   "only\n",
+                   log, error);
     }
     int status = RUN_ALL_TESTS();
     print_verdict(*testing::UnitTest::GetInstance());

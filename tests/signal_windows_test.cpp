@@ -54,7 +54,7 @@ TEST(Windows, TheUsageLineEndsInCrLfUnderABinaryModeParent)
     _dup2(ends[1], 1);
     _close(ends[1]);
     int mode = _setmode(1, _O_BINARY);
-    intptr_t status = _spawnl(_P_WAIT, semsignal_path().c_str(), "semsignal.exe", NULL);
+    intptr_t status = _wspawnl(_P_WAIT, wide(semsignal_path()).c_str(), L"semsignal.exe", NULL);
     _setmode(1, mode);
     _dup2(saved, 1);
     _close(saved);
@@ -206,28 +206,51 @@ TEST(Windows, AnAnsiLauncherReachesTheSemaphoreOfItsName)
     EXPECT_EQ(semaphore.count(), 1);
 }
 
+// A folder of the test's own under %TEMP%, and the files made in it, removed when it goes, even
+// when an assertion has failed.
+struct TemporaryFolder {
+    explicit TemporaryFolder(const std::string &tag)
+        : path(temporary_folder() + unique_name(tag)),
+          made(CreateDirectoryW(wide(path).c_str(), NULL) != FALSE)
+    {
+    }
+    ~TemporaryFolder()
+    {
+        for (const std::string &file : files)
+            DeleteFileW(wide(path + "\\" + file).c_str());
+        if (made)
+            RemoveDirectoryW(wide(path).c_str());
+    }
+    TemporaryFolder(const TemporaryFolder &) = delete;
+    TemporaryFolder &operator=(const TemporaryFolder &) = delete;
+
+    bool add(const std::string &file)
+    {
+        files.push_back(file);
+        HANDLE handle = CreateFileW(wide(path + "\\" + file).c_str(), GENERIC_WRITE, 0, NULL,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        return handle != INVALID_HANDLE_VALUE && CloseHandle(handle);
+    }
+
+    const std::string path;
+    const bool made;
+    std::vector<std::string> files;
+};
+
 TEST(Windows, AWildcardIsANameNotAListOfFiles)
 {
-    char folder[MAX_PATH];
-    GetTempPathA(MAX_PATH, folder);
-    std::string directory = std::string(folder) + unique_name("files");
+    TemporaryFolder folder("files");
+    ASSERT_TRUE(folder.made);
     std::string prefix = unique_name("file");
-    ASSERT_TRUE(CreateDirectoryA(directory.c_str(), NULL));
     for (const char *file : {"-one.txt", "-two.txt"})
-        CloseHandle(CreateFileA((directory + "\\" + prefix + file).c_str(), GENERIC_WRITE, 0, NULL,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
-    {
-        TestSemaphore pattern(prefix + "-*", 0, 10);
-        TestSemaphore first_file(prefix + "-one.txt", 0, 10);
-        ASSERT_TRUE(pattern.created());
-        ASSERT_TRUE(first_file.created());
-        EXPECT_EQ(run_command_line(prefix + "-*", directory.c_str()).status, 0);
-        EXPECT_EQ(pattern.count(), 1);
-        EXPECT_EQ(first_file.count(), 0);
-    }
-    DeleteFileA((directory + "\\" + prefix + "-one.txt").c_str());
-    DeleteFileA((directory + "\\" + prefix + "-two.txt").c_str());
-    RemoveDirectoryA(directory.c_str());
+        ASSERT_TRUE(folder.add(prefix + file));
+    TestSemaphore pattern(prefix + "-*", 0, 10);
+    TestSemaphore first_file(prefix + "-one.txt", 0, 10);
+    ASSERT_TRUE(pattern.created());
+    ASSERT_TRUE(first_file.created());
+    EXPECT_EQ(run_command_line(prefix + "-*", folder.path.c_str()).status, 0);
+    EXPECT_EQ(pattern.count(), 1);
+    EXPECT_EQ(first_file.count(), 0);
 }
 
 TEST(Windows, AQuotedNameWithBlanksIsUsedWhole)

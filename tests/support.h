@@ -40,6 +40,11 @@ std::string ansi(const std::wstring &text);
 std::wstring system_text(unsigned long error);
 // UTF-16 text in the given code page.
 std::string in_code_page(unsigned code_page, const std::wstring &text);
+// The code page in which the command writes a line that does not go to a console: the console's,
+// or the OEM one where there is no console or the console's does not keep ASCII (EBCDIC).
+unsigned written_code_page();
+// The folder for temporary files, in UTF-8, with its closing backslash.
+std::string temporary_folder();
 // Runs the command with these arguments; `detached`, it has no console, and with `error` its
 // standard error is that handle (a console screen buffer, say) instead of a pipe.
 Outcome run_semsignal_with(const std::vector<std::string> &arguments, bool detached, void *error);

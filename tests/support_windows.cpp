@@ -47,22 +47,43 @@ std::string ansi(const std::wstring &text)
     return in_code_page(CP_ACP, text);
 }
 
+unsigned written_code_page()
+{
+    UINT code_page = GetConsoleOutputCP();
+    std::string ascii;
+    for (char c = ' '; c <= '~'; c++)
+        ascii += c;
+    if (code_page == 0 || in_code_page(code_page, wide(ascii)) != ascii)
+        return GetOEMCP();
+    return code_page;
+}
+
 // The command that the tests start shares the test's console, if it has one.
 std::string failure_line(const std::string &step, long error)
 {
-    UINT code_page = GetConsoleOutputCP();
     std::wstring line = wide(step) + L" failed: " + system_text(error) + L"\r\n";
-    return in_code_page(code_page != 0 ? code_page : GetOEMCP(), line);
+    return in_code_page(written_code_page(), line);
 }
 
+// In UTF-8, as every path and name of the tests, from the system's UTF-16: the folder may hold any
+// letter, whatever the ANSI code page carries.
 std::string semsignal_path()
 {
-    char self[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, self, MAX_PATH);
-    if (length == 0 || length == MAX_PATH)
+    static wchar_t self[32768];
+    DWORD length = GetModuleFileNameW(NULL, self, 32768);
+    if (length == 0 || length == 32768)
         throw std::runtime_error("cannot tell where the test executable is");
-    std::string path(self, length);
+    std::string path = in_code_page(CP_UTF8, std::wstring(self, length));
     return path.substr(0, path.find_last_of("\\/") + 1) + "semsignal.exe";
+}
+
+std::string temporary_folder()
+{
+    wchar_t folder[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH)
+        throw std::runtime_error("cannot tell where the temporary folder is");
+    return in_code_page(CP_UTF8, std::wstring(folder, length));
 }
 
 namespace
@@ -146,9 +167,12 @@ Started start(const std::string &arguments, const Launch &launch = {})
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = out_write;
         startup.hStdError = err_write;
+        // The program is found by its name alone in the folder of the test executable, which is
+        // the first place the system looks: a folder whose name the ANSI code page cannot carry
+        // is no obstacle.
         std::string ansi_line = ansi(line);
-        started = CreateProcessA(ansi(path).c_str(), &ansi_line[0], NULL, NULL, TRUE, launch.flags,
-                                 NULL, launch.directory, &startup, &process);
+        started = CreateProcessA(NULL, &ansi_line[0], NULL, NULL, TRUE, launch.flags, NULL,
+                                 launch.directory, &startup, &process);
     }
     CloseHandle(out_write);
     if (err_read != NULL)
