@@ -99,8 +99,9 @@ int map_semaphore(const char *name, sem_t **semaphore, bool *not_a_semaphore)
     char file[PATH_MAX];
     if (!file_of(name, file))
         return create(name); // which fails, with the C library's reason
+    // A name too long for a file is refused by sem_open, in its own words.
     int fd = open_file(file);
-    if (fd < 0 && errno == ENOENT) {
+    if (fd < 0 && (errno == ENOENT || errno == ENAMETOOLONG)) {
         int error = create(name);
         if (error != 0)
             return error;
