@@ -164,8 +164,9 @@ void on_guarded_signal(int signal, siginfo_t *info, void *)
             callers_signals = callers_signals | (1 << i);
 }
 
-// The raise, on a file that anyone may have written or truncated since it was checked: its words
-// are checked first, and the rest is guarded. Reading or raising dies of SIGBUS where the mapped
+// The raise (or, where `raise_it` is false, only the look at the words before a wait), on a file
+// that anyone may have written or truncated since it was checked: its words are checked first,
+// and the rest is guarded. Reading or raising dies of SIGBUS where the mapped
 // file has lost its page, the C library aborts on contents it does not expect, and contents
 // changed under it can turn its wake-up of waiters into a wait. Each of these ends the raise,
 // which then fails as sem_post does on something that is not a semaphore. A sound raise takes
@@ -173,7 +174,7 @@ void on_guarded_signal(int signal, siginfo_t *info, void *)
 // caller's alarm and SIGALRM stay the caller's. The guard's signals are unblocked for the raise,
 // since a blocked SIGBUS kills and a blocked timer never fires. Handlers, timer, signal mask and
 // the caller's pending signals are left as they were found.
-int post_guarded(sem_t *semaphore)
+int post_guarded(sem_t *semaphore, bool raise_it = true)
 {
     int *signals = guarded_signals;
     signals[0] = SIGBUS;
@@ -210,8 +211,10 @@ int post_guarded(sem_t *semaphore)
             timer_settime(timer, 0, &one_second, NULL);
         if (!words_of_a_semaphore(semaphore))
             error = EINVAL; // what sem_post says of something that is not a semaphore
-        else
+        else if (raise_it)
             error = sem_post(semaphore) == 0 ? 0 : errno;
+        else
+            error = 0;
     } else {
         error = EINVAL;
     }
@@ -226,6 +229,52 @@ int post_guarded(sem_t *semaphore)
         if (callers_signals & (1 << i))
             raise(signals[i]);
     return error;
+}
+
+// The interruption that ended the wait: the first of SIGINT, SIGTERM and SIGHUP to arrive.
+volatile sig_atomic_t interruption;
+timer_t nudge;
+bool nudging;
+
+// A handler that only marks the interruption, without SA_RESTART, so that a wait under way ends
+// with EINTR and nothing taken. One that arrives between the look at the mark and the start of
+// the wait would go unseen until the next signal: so the handler also sets a timer of its own
+// going, whose signal interrupts the wait every millisecond until it ends.
+void on_interruption(int signal)
+{
+    if (interruption == 0)
+        interruption = signal;
+    const itimerspec every_millisecond = {{0, 1000000}, {0, 1000000}};
+    if (nudging)
+        timer_settime(nudge, 0, &every_millisecond, NULL);
+}
+
+void on_nudge(int) {}
+
+// Installs the handlers, except where the caller left the signal ignored (a shell's background
+// job ignores SIGINT, nohup SIGHUP): it stays ignored.
+void catch_interruptions()
+{
+    const int interruptions[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction mark = {}, wake = {}, before;
+    mark.sa_handler = on_interruption;
+    wake.sa_handler = on_nudge;
+    sigemptyset(&mark.sa_mask);
+    sigemptyset(&wake.sa_mask);
+    sigevent expiry = {};
+    expiry.sigev_notify = SIGEV_SIGNAL;
+    expiry.sigev_signo = SIGRTMIN;
+    nudging = sigaction(SIGRTMIN, &wake, NULL) == 0 &&
+              timer_create(CLOCK_MONOTONIC, &expiry, &nudge) == 0;
+    sigset_t woken;
+    sigemptyset(&woken);
+    sigaddset(&woken, SIGRTMIN);
+    sigprocmask(SIG_UNBLOCK, &woken, NULL);
+    for (int signal : interruptions) {
+        sigaddset(&mark.sa_mask, signal);
+        if (sigaction(signal, NULL, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(signal, &mark, NULL);
+    }
 }
 
 } // namespace
@@ -247,6 +296,75 @@ bool signal_named_semaphore(const char *name, SignalFailure *failure)
     error = post_guarded(semaphore);
     munmap(semaphore, sizeof(sem_t));
     return error == 0 || failed("sem_post", error, failure);
+}
+
+WaitOutcome wait_named_semaphore(const char *name, const unsigned long *milliseconds,
+                                 SignalFailure *failure)
+{
+    while (*name == '/')
+        name++;
+    catch_interruptions();
+    const char *step = milliseconds != NULL ? "sem_clockwait" : "sem_wait";
+    sem_t *semaphore;
+    bool not_a_semaphore;
+    int error = map_semaphore(name, &semaphore, &not_a_semaphore);
+    if (error != 0) {
+        failed("sem_open", error, failure);
+        return WaitOutcome::failed;
+    }
+    // A file that semsignal would refuse is refused before the wait, in the wait's words.
+    if (not_a_semaphore || post_guarded(semaphore, false) != 0) {
+        if (!not_a_semaphore)
+            munmap(semaphore, sizeof(sem_t));
+        failed(step, EINVAL, failure);
+        return WaitOutcome::failed;
+    }
+    // The deadline is on the monotonic clock, which a change of the time of day does not move, and
+    // absolute, so that a wait stopped and continued keeps it.
+    timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    if (milliseconds != NULL) {
+        deadline.tv_sec += static_cast<time_t>(*milliseconds / 1000);
+        deadline.tv_nsec += static_cast<long>(*milliseconds % 1000) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec++;
+            deadline.tv_nsec -= 1000000000L;
+        }
+    }
+    WaitOutcome outcome = WaitOutcome::failed;
+    while (outcome == WaitOutcome::failed) {
+        if (interruption != 0) {
+            outcome = WaitOutcome::interrupted;
+            break;
+        }
+        int waited = milliseconds != NULL ? sem_clockwait(semaphore, CLOCK_MONOTONIC, &deadline)
+                                          : sem_wait(semaphore);
+        if (waited == 0)
+            outcome = WaitOutcome::taken; // taken, whatever arrived meanwhile
+        else if (errno == ETIMEDOUT)
+            outcome = WaitOutcome::timed_out;
+        else if (errno != EINTR) {
+            failed(step, errno, failure);
+            break;
+        }
+    }
+    munmap(semaphore, sizeof(sem_t));
+    return outcome;
+}
+
+void end_as_interrupted()
+{
+    const int signal = interruption;
+    struct sigaction fall = {};
+    fall.sa_handler = SIG_DFL;
+    sigemptyset(&fall.sa_mask);
+    sigaction(signal, &fall, NULL);
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
+    sigaddset(&unblocked, signal);
+    sigprocmask(SIG_UNBLOCK, &unblocked, NULL);
+    raise(signal);
+    _exit(128 + signal);
 }
 
 void write_usage_line(const char *text)

@@ -1,6 +1,7 @@
 // Generated names of every kind (letters of many scripts, format and quote characters,
 // separators, control characters, up to 400 bytes after the test's own prefix), each run held to
-// the command's whole contract against a semaphore the test made under the same name.
+// the command's whole contract against a semaphore the test made under the same name, and semwait
+// to its own in one run of ten.
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +94,17 @@ TEST(Names, EveryGeneratedNameKeepsTheContract)
             EXPECT_EQ(outcome.err, failure_line(kOpenStep, semaphore.error()))
                 << printable(outcome.err);
             refused++;
+        }
+        // semwait reaches the same semaphore by the same name, in one run of ten.
+        if (run % 10 == 0) {
+            Outcome waited = run_semwait({name, "0"});
+            EXPECT_EQ(waited.out, "");
+            EXPECT_EQ(waited.status, semaphore.created() ? 0 : 1);
+            EXPECT_EQ(waited.err,
+                      semaphore.created() ? "" : failure_line(kOpenStep, semaphore.error()));
+            if (semaphore.created()) {
+                EXPECT_EQ(semaphore.count(), 0);
+            }
         }
     }
     // Both outcomes must have been seen, or the names were not varied enough to mean anything.

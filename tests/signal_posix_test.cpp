@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <random>
+#include <thread>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -195,8 +197,8 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
         "-m",
         "sh",
         "-c",
-        "mount -t tmpfs -o size=64k none /dev/shm && for name; do :; done && "
-        "truncate -s 32 \"/dev/shm/sem.$name\" && "
+        "mount -t tmpfs -o size=64k none /dev/shm && "
+        "truncate -s 32 /dev/shm/sem.@NAME@ && "
         "{ dd if=/dev/zero of=/dev/shm/fill bs=4k 2>/dev/null; exec \"$@\"; }",
         "sh"};
     std::vector<std::string> full_without_sigbus = full_file_system;
@@ -219,7 +221,7 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
     // (strace holds the open of that file back for 0.4 s; LeakSanitizer cannot run under it).
     const std::vector<std::string> swapped_while_opening = {
         "sh", "-c",
-        "for name; do :; done; f=/dev/shm/sem.$name; "
+        "f=/dev/shm/sem.@NAME@; "
         "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P \"$f\" -e "
         "inject=openat:delay_exit=400000 \"$@\" & "
         "sleep 0.2; { head -c 8 /dev/zero; printf '\\200'; head -c 23 /dev/zero; } >\"$f.new\" && "
@@ -238,6 +240,7 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
         double seconds;   // at most
         bool needs_root;
         std::string after = kAsFound; // the file's contents afterwards
+        // The caller's words may hold @NAME@, the name of the row's semaphore.
     } rows[] = {
         {"empty", file, "", {}, 1, refused, 0.5, false},
         {"too short", file, std::string(sizeof(sem_t) - 1, '\0'), {}, 1, refused, 0.5, false},
@@ -292,36 +295,50 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
     };
     int skipped = 0;
     for (const auto &each : rows) {
-        SCOPED_TRACE(each.row);
         if (each.needs_root && geteuid() != 0) {
             skipped++;
             continue;
         }
-        std::string name = unique_name("damaged");
-        LeftBehind left_behind(name);
-        std::string path = "/dev/shm/sem." + name;
-        PlantedFile planted(path, each.contents, each.plant);
-        ASSERT_TRUE(each.plant == nothing || planted.made);
-        std::set<std::string> temporary_before = temporary_semaphore_files();
-        std::vector<std::string> command = {"timeout", "-s", "KILL", "10"};
-        command.insert(command.end(), each.caller.begin(), each.caller.end());
-        command.insert(command.end(), {semsignal_path(), name});
+        // semwait refuses what semsignal refuses, after the same checks, in the words of its wait.
+        for (const bool waits : {false, true}) {
+            SCOPED_TRACE(std::string(each.row) + (waits ? ", semwait NAME 0" : ""));
+            if (waits && (each.status != 1 || each.line.empty()))
+                continue;
+            std::string name = unique_name("damaged");
+            LeftBehind left_behind(name);
+            std::string path = "/dev/shm/sem." + name;
+            PlantedFile planted(path, each.contents, each.plant);
+            ASSERT_TRUE(each.plant == nothing || planted.made);
+            std::set<std::string> temporary_before = temporary_semaphore_files();
+            std::vector<std::string> command = {"timeout", "-s", "KILL", "10"};
+            for (std::string word : each.caller) {
+                for (size_t at; (at = word.find("@NAME@")) != std::string::npos;)
+                    word.replace(at, 6, name); // the name is of letters, digits and '-'
+                command.push_back(word);
+            }
+            if (waits)
+                command.insert(command.end(), {semwait_path(), name, "0"});
+            else
+                command.insert(command.end(), {semsignal_path(), name});
 
-        auto start = std::chrono::steady_clock::now();
-        Outcome outcome = run_program(command);
-        double took =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_EQ(outcome.status, each.status);
-        EXPECT_EQ(outcome.out, "");
-        EXPECT_EQ(outcome.err, each.line);
-        EXPECT_LT(took, each.seconds) << "seconds";
-        EXPECT_EQ(contents_of(path), each.after != kAsFound  ? each.after
-                                     : each.plant == nothing ? "<no file>"
-                                                             : each.contents);
-        for (const std::string &file : temporary_semaphore_files()) {
-            if (temporary_before.count(file) == 0) {
-                ADD_FAILURE() << file << " is left behind";
-                unlink(("/dev/shm/" + file).c_str());
+            auto start = std::chrono::steady_clock::now();
+            Outcome outcome = run_program(command);
+            double took =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            EXPECT_EQ(outcome.status, each.status);
+            EXPECT_EQ(outcome.out, "");
+            EXPECT_EQ(outcome.err, waits && each.line == refused
+                                       ? failure_line("sem_clockwait", EINVAL)
+                                       : each.line);
+            EXPECT_LT(took, each.seconds) << "seconds";
+            EXPECT_EQ(contents_of(path), each.after != kAsFound  ? each.after
+                                         : each.plant == nothing ? "<no file>"
+                                                                 : each.contents);
+            for (const std::string &file : temporary_semaphore_files()) {
+                if (temporary_before.count(file) == 0) {
+                    ADD_FAILURE() << file << " is left behind";
+                    unlink(("/dev/shm/" + file).c_str());
+                }
             }
         }
     }
@@ -434,6 +451,96 @@ TEST(Memory, ValgrindFindsNoErrorAndNoLeakOnEitherPath)
                                        semsignal_path(), argument});
         EXPECT_EQ(outcome.status, argument == name ? 0 : 1) << argument << outcome.err;
     }
+}
+
+} // namespace
+
+namespace
+{
+
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// SIGINT, SIGTERM and SIGHUP end a wait at once, and the waiter dies of the same signal.
+TEST(PosixWait, AnInterruptionEndsTheWaitAtOnceByTheSameSignal)
+{
+    std::string name = unique_name("interrupted");
+    TestSemaphore semaphore(name, 0, 10);
+    ASSERT_TRUE(semaphore.created());
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        RunningWait waiter({name, "30"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        auto start = std::chrono::steady_clock::now();
+        kill(static_cast<pid_t>(waiter.process()), signal);
+        Outcome outcome = waiter.outcome();
+        EXPECT_EQ(outcome.status, 128 + signal);
+        EXPECT_EQ(outcome.out + outcome.err, "");
+        EXPECT_LT(seconds_since(start), 0.5);
+    }
+    semaphore.raise();
+    EXPECT_EQ(semaphore.count(), 1);
+}
+
+// Interrupted just as a count arrives, semwait never takes a count that its status does not
+// report: each count raised is either reported by a status 0 or still in the semaphore.
+TEST(PosixWait, AnInterruptionRacingASignalNeverLosesACount)
+{
+    std::string name = unique_name("race");
+    TestSemaphore semaphore(name, 0, SEM_VALUE_MAX);
+    ASSERT_TRUE(semaphore.created());
+    const int rounds = 300;
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    std::mt19937 random(20261209);
+    int taken = 0, interrupted = 0;
+    for (int round = 0; round < rounds; round++) {
+        const int signal = signals[round % 3];
+        RunningWait waiter({name});
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(std::uniform_int_distribution<int>(300, 3000)(random)));
+        semaphore.raise();
+        kill(static_cast<pid_t>(waiter.process()), signal);
+        Outcome outcome = waiter.outcome();
+        if (outcome.status == 0) {
+            taken++;
+        } else {
+            EXPECT_EQ(outcome.status, 128 + signal) << "round " << round;
+            interrupted++;
+        }
+    }
+    long left = semaphore.count();
+    EXPECT_EQ(taken + left, rounds) << taken << " reported taken, " << left << " left";
+    printf("%d rounds: %d waiters reported a count taken, %d were interrupted; %ld counts left\n",
+           rounds, taken, interrupted, left);
+}
+
+// A caller that ignores SIGINT (a shell's background job) has it ignored by semwait too, and a
+// wait stopped and continued keeps its deadline.
+TEST(PosixWait, AnIgnoredSignalStaysIgnoredAndAStopKeepsTheDeadline)
+{
+    std::string name = unique_name("ignored");
+    TestSemaphore semaphore(name, 0, 10);
+    ASSERT_TRUE(semaphore.created());
+    const struct {
+        const char *row;
+        std::string script;
+    } rows[] = {
+        {"SIGINT to a background job", "\"$0\" \"$@\" & sleep 0.3; kill -INT $!; wait $!"},
+        {"stopped for 0.5 s", "\"$0\" \"$@\" & sleep 0.2; kill -STOP $!; sleep 0.5; "
+                              "kill -CONT $!; wait $!"},
+    };
+    for (const auto &each : rows) {
+        SCOPED_TRACE(each.row);
+        auto start = std::chrono::steady_clock::now();
+        Outcome outcome = run_program({"sh", "-c", each.script, semwait_path(), name, "1"});
+        double took = seconds_since(start);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_GE(took, 1.0);
+        EXPECT_LT(took, 1.3);
+    }
+    EXPECT_EQ(semaphore.count(), 0);
 }
 
 } // namespace

@@ -109,9 +109,10 @@ TEST(Windows, ANameOfAnotherKindOfObjectIsRefused)
     ASSERT_NE(event, nullptr);
     ASSERT_NE(unicode_mutex, nullptr);
 
-    expect_create_failure(run_semsignal({mutex_name}), ERROR_INVALID_HANDLE);
-    expect_create_failure(run_semsignal({event_name}), ERROR_INVALID_HANDLE);
-    expect_create_failure(run_semsignal({unicode_name}), ERROR_INVALID_HANDLE);
+    for (const std::string &name : {mutex_name, event_name, unicode_name}) {
+        expect_create_failure(run_semsignal({name}), ERROR_INVALID_HANDLE);
+        expect_create_failure(run_semwait({name, "0"}), ERROR_INVALID_HANDLE);
+    }
     EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     CloseHandle(mutex);
     CloseHandle(event);
@@ -154,6 +155,102 @@ TEST(Windows, ASemaphoreIsRaisedWhenItsSecurityGrantsTheRaise)
     }
 }
 
+// semwait asks only for the right to wait: a semaphore that grants it is waited on and its count
+// taken, one that grants only the raise is refused and keeps its count.
+TEST(Windows, SemwaitWaitsWhereTheSecurityGrantsTheWait)
+{
+    const struct {
+        const char *security;
+        DWORD refusal;
+    } cases[] = {
+        {"D:(A;;0x00100000;;;WD)", 0},               // SYNCHRONIZE
+        {"D:(A;;0x0002;;;WD)", ERROR_ACCESS_DENIED}, // SEMAPHORE_MODIFY_STATE
+    };
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.security);
+        PSECURITY_DESCRIPTOR descriptor = NULL;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            each.security, SDDL_REVISION_1, &descriptor, NULL));
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+        std::string name = unique_name("secured");
+        HANDLE semaphore = CreateSemaphoreA(&attributes, 1, 10, name.c_str());
+        LocalFree(descriptor);
+        ASSERT_NE(semaphore, nullptr);
+
+        Outcome outcome = run_semwait({name, "0"});
+        if (each.refusal == 0)
+            expect_silent_success(outcome);
+        else
+            expect_create_failure(outcome, each.refusal);
+        long count = 0;
+        while (WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0)
+            count++;
+        EXPECT_EQ(count, each.refusal == 0 ? 0 : 1);
+        CloseHandle(semaphore);
+    }
+}
+
+// Ctrl-Break ends a wait at once with the status of a program that the system's own handler ends;
+// racing a raise, it never takes a count that its status does not report. Ctrl-C, which a new
+// process group has disabled, stays ignored there.
+TEST(Windows, CtrlBreakEndsTheWaitAndNeverLosesACount)
+{
+    if (GetConsoleWindow() == NULL && GetConsoleOutputCP() == 0)
+        GTEST_SKIP() << "needs a console: run it from a command prompt";
+    std::string name = unique_name("break");
+    TestSemaphore semaphore(name, 0, 100000);
+    ASSERT_TRUE(semaphore.created());
+    auto start_waiter = [&](const char *seconds, PROCESS_INFORMATION *process) {
+        std::wstring line = wide("semwait.exe " + name + " " + seconds);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        return CreateProcessW(wide(semwait_path()).c_str(), &line[0], NULL, NULL, FALSE,
+                              CREATE_NEW_PROCESS_GROUP, NULL, NULL, &startup, process) != FALSE;
+    };
+    auto status_of = [](PROCESS_INFORMATION &process) {
+        WaitForSingleObject(process.hProcess, 10000);
+        DWORD status = STILL_ACTIVE;
+        GetExitCodeProcess(process.hProcess, &status);
+        if (status == STILL_ACTIVE)
+            TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return status;
+    };
+
+    PROCESS_INFORMATION process;
+    ASSERT_TRUE(start_waiter("30", &process));
+    Sleep(300);
+    if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId)) {
+        DWORD error = GetLastError();
+        status_of(process);
+        GTEST_SKIP() << "the console delivers no control event here (error " << error << ")";
+    }
+    EXPECT_EQ(status_of(process), static_cast<DWORD>(STATUS_CONTROL_C_EXIT));
+
+    ASSERT_TRUE(start_waiter("1", &process));
+    Sleep(300);
+    GenerateConsoleCtrlEvent(CTRL_C_EVENT, process.dwProcessId);
+    EXPECT_EQ(status_of(process), 2u) << "Ctrl-C was not ignored";
+
+    const int rounds = 100;
+    int taken = 0;
+    for (int round = 0; round < rounds; round++) {
+        ASSERT_TRUE(start_waiter("30", &process));
+        Sleep(round % 5);
+        semaphore.raise();
+        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
+        DWORD status = status_of(process);
+        if (status == 0)
+            taken++;
+        else
+            EXPECT_EQ(status, static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) << "round " << round;
+    }
+    long left = semaphore.count();
+    EXPECT_EQ(taken + left, rounds) << taken << " reported taken, " << left << " left";
+    printf("%d rounds: %d waiters reported a count taken; %ld counts left\n", rounds, taken, left);
+}
+
 // Each name reaches the system as given, and not as the ANSI code page would carry it: the
 // look-alike that the code page makes of it (the test holds it) is left alone.
 TEST(Windows, EveryUnicodeNameRaisesExactlyItsOwnSemaphore)
@@ -183,6 +280,8 @@ TEST(Windows, EveryUnicodeNameRaisesExactlyItsOwnSemaphore)
         if (look_alike) {
             EXPECT_EQ(WaitForSingleObject(held, 0), static_cast<DWORD>(WAIT_TIMEOUT));
         }
+        expect_silent_success(run_semwait({name, "0"}));
+        EXPECT_EQ(semaphore.count(), 0);
         CloseHandle(held);
     }
     if (look_alikes == 0)

@@ -27,10 +27,34 @@ struct Outcome {
 // Win32 error code): the step, the system's own text and the line end.
 std::string failure_line(const std::string &step, long error);
 
-// The command built beside the test executable.
+// The commands built beside the test executable.
 std::string semsignal_path();
+std::string semwait_path();
 // Runs the command with these arguments, each reaching it as one argument.
 Outcome run_semsignal(const std::vector<std::string> &arguments);
+Outcome run_semwait(const std::vector<std::string> &arguments);
+
+// A run of semwait that goes on while the test does more, and is waited for when the test asks
+// for its outcome, or when it goes.
+class RunningWait
+{
+  public:
+    explicit RunningWait(const std::vector<std::string> &arguments);
+    ~RunningWait();
+    RunningWait(const RunningWait &) = delete;
+    RunningWait &operator=(const RunningWait &) = delete;
+
+    // Its process: a pid, or a HANDLE.
+    long long process() const { return process_; }
+    Outcome outcome();
+
+  private:
+    long long process_ = 0;
+    long long out_ = 0;
+    long long err_ = 0;
+    bool finished_ = false;
+    Outcome outcome_;
+};
 #ifdef _WIN32
 // A UTF-8 name in the UTF-16 that Win32 takes.
 std::wstring wide(const std::string &utf8);
@@ -100,6 +124,8 @@ class TestSemaphore
     long count();
     // Lowers the count by one if it can within timeout_ms.
     bool take(int timeout_ms);
+    // Raises the count by one.
+    void raise();
 
   private:
     std::string name_;

@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <poll.h>
 #include <semaphore.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
@@ -24,14 +25,29 @@ std::string failure_line(const std::string &step, long error)
     return step + " failed: " + strerror(static_cast<int>(error)) + "\n";
 }
 
-std::string semsignal_path()
+namespace
+{
+
+std::string beside_the_tests(const std::string &command)
 {
     char self[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
     if (length <= 0)
         throw std::runtime_error("cannot tell where the test executable is");
     std::string path(self, length);
-    return path.substr(0, path.rfind('/') + 1) + "semsignal";
+    return path.substr(0, path.rfind('/') + 1) + command;
+}
+
+} // namespace
+
+std::string semsignal_path()
+{
+    return beside_the_tests("semsignal");
+}
+
+std::string semwait_path()
+{
+    return beside_the_tests("semwait");
 }
 
 namespace
@@ -59,8 +75,19 @@ Started start(const std::vector<std::string> &command)
     for (const std::string &word : command)
         argv.push_back(const_cast<char *>(word.c_str()));
     argv.push_back(nullptr);
+    // The signals that end a wait reach each program with their default action, however the
+    // tests were started (a background job of a shell ignores SIGINT).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&defaults, signal);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int failed = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);
@@ -117,6 +144,49 @@ Outcome run_program(const std::vector<std::string> &command)
 Outcome run_semsignal(const std::vector<std::string> &arguments)
 {
     return run_program(semsignal_command(arguments));
+}
+
+namespace
+{
+
+std::vector<std::string> semwait_command(const std::vector<std::string> &arguments)
+{
+    std::vector<std::string> command{semwait_path()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return command;
+}
+
+} // namespace
+
+Outcome run_semwait(const std::vector<std::string> &arguments)
+{
+    return run_program(semwait_command(arguments));
+}
+
+RunningWait::RunningWait(const std::vector<std::string> &arguments)
+{
+    Started started = start(semwait_command(arguments));
+    process_ = started.pid;
+    out_ = started.out;
+    err_ = started.err;
+}
+
+Outcome RunningWait::outcome()
+{
+    if (!finished_) {
+        finished_ = true;
+        outcome_ =
+            finish({static_cast<pid_t>(process_), static_cast<int>(out_), static_cast<int>(err_)});
+    }
+    return outcome_;
+}
+
+// A wait that is still going when the test ends is ended, so that no process is left behind.
+RunningWait::~RunningWait()
+{
+    if (!finished_)
+        kill(static_cast<pid_t>(process_), SIGKILL);
+    outcome();
 }
 
 std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &arguments, int copies)
@@ -197,6 +267,11 @@ bool timed_wait(sem_t *semaphore, int timeout_ms)
 bool TestSemaphore::take(int timeout_ms)
 {
     return timed_wait(static_cast<sem_t *>(handle_), timeout_ms);
+}
+
+void TestSemaphore::raise()
+{
+    sem_post(static_cast<sem_t *>(handle_));
 }
 
 // The waiter is a child process that knows the semaphore only by its name.

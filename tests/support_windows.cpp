@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <stdlib.h>
+#include <string.h>
 
 #include <memory>
 #include <stdexcept>
@@ -77,6 +78,12 @@ std::string semsignal_path()
     return path.substr(0, path.find_last_of("\\/") + 1) + "semsignal.exe";
 }
 
+std::string semwait_path()
+{
+    std::string path = semsignal_path();
+    return path.substr(0, path.find_last_of("\\/") + 1) + "semwait.exe";
+}
+
 std::string temporary_folder()
 {
     wchar_t folder[MAX_PATH + 1];
@@ -130,6 +137,7 @@ enum class Launcher { unicode, ansi };
 // How the command is started: by which kind of program, in which folder, with which creation
 // flags, and with its standard error a pipe of ours (NULL) or the given handle.
 struct Launch {
+    const char *command = "semsignal";
     Launcher launcher = Launcher::unicode;
     const char *directory = nullptr;
     DWORD flags = 0;
@@ -147,8 +155,10 @@ Started start(const std::string &arguments, const Launch &launch = {})
     if (err_read != NULL)
         SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
 
-    std::wstring path = wide(semsignal_path());
-    std::wstring line = wide("semsignal.exe" + (arguments.empty() ? "" : " " + arguments));
+    const bool waits = strcmp(launch.command, "semwait") == 0;
+    std::wstring path = wide(waits ? semwait_path() : semsignal_path());
+    std::wstring line =
+        wide(std::string(launch.command) + ".exe" + (arguments.empty() ? "" : " " + arguments));
     std::wstring folder = launch.directory == nullptr ? L"" : wide(launch.directory);
     PROCESS_INFORMATION process;
     BOOL started;
@@ -178,7 +188,7 @@ Started start(const std::string &arguments, const Launch &launch = {})
     if (err_read != NULL)
         CloseHandle(err_write);
     if (!started)
-        throw std::runtime_error("cannot start " + semsignal_path());
+        throw std::runtime_error("cannot start " + in_code_page(CP_UTF8, path));
     CloseHandle(process.hThread);
     return {process.hProcess, out_read, err_read};
 }
@@ -240,6 +250,41 @@ Outcome run_semsignal_with(const std::vector<std::string> &arguments, bool detac
 Outcome run_semsignal(const std::vector<std::string> &arguments)
 {
     return run_command_line(command_tail(arguments));
+}
+
+Outcome run_semwait(const std::vector<std::string> &arguments)
+{
+    Launch launch;
+    launch.command = "semwait";
+    return finish(start(command_tail(arguments), launch));
+}
+
+RunningWait::RunningWait(const std::vector<std::string> &arguments)
+{
+    Launch launch;
+    launch.command = "semwait";
+    Started started = start(command_tail(arguments), launch);
+    process_ = reinterpret_cast<long long>(started.process);
+    out_ = reinterpret_cast<long long>(started.out);
+    err_ = reinterpret_cast<long long>(started.err);
+}
+
+Outcome RunningWait::outcome()
+{
+    if (!finished_) {
+        finished_ = true;
+        outcome_ = finish({reinterpret_cast<HANDLE>(process_), reinterpret_cast<HANDLE>(out_),
+                           reinterpret_cast<HANDLE>(err_)});
+    }
+    return outcome_;
+}
+
+// A wait that is still going when the test ends is ended, so that no process is left behind.
+RunningWait::~RunningWait()
+{
+    if (!finished_)
+        TerminateProcess(reinterpret_cast<HANDLE>(process_), 1);
+    outcome();
 }
 
 std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &arguments, int copies)
@@ -347,6 +392,11 @@ long TestSemaphore::count()
 bool TestSemaphore::take(int timeout_ms)
 {
     return WaitForSingleObject(handle_, timeout_ms) == WAIT_OBJECT_0;
+}
+
+void TestSemaphore::raise()
+{
+    ReleaseSemaphore(handle_, 1, NULL);
 }
 
 namespace
