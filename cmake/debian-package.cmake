@@ -5,11 +5,13 @@ set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_NAME semsignal)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "\"Kelvaro, Inc.\" <semsignal@kelvaro.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "signal a named semaphore")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "signal a named semaphore, and wait for it")
 set(CPACK_PACKAGE_DESCRIPTION
     "semsignal NAME opens the POSIX named semaphore NAME, creating it if there
 is none, raises its count by one and exits. A process that waits on the
-semaphore is let through once; each further run lets one more through.")
+semaphore is let through once; each further run lets one more through.
+semwait NAME [SECONDS] is that waiting process for scripts: it takes one
+count, and says by its exit status whether it did or its time ran out.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -1,7 +1,7 @@
-"""Reads semsignal.exe from outside, with pefile: the image's properties, its imports and the
-resources it carries, field by field.
+"""Reads semsignal.exe or semwait.exe from outside, with pefile: the image's properties, its
+imports and the resources it carries, field by field; both carry the same.
 
-usage: pe_image_test.py SEMSIGNAL_EXE MANIFEST_FILE
+usage: pe_image_test.py EXE MANIFEST_FILE
 """
 
 import struct
