@@ -381,14 +381,14 @@ void end_as_interrupted()
 
 void write_usage_line(const char *text)
 {
-    char line[128];
+    char line[128] = {};
     append(append(line, line + sizeof line - 1, text), line + sizeof line - 1, "\n");
     fputs(line, stdout);
 }
 
 void write_failure_line(const SignalFailure &failure)
 {
-    char line[sizeof failure.text + 64];
+    char line[sizeof failure.text + 64] = {};
     const char *limit = line + sizeof line - 1;
     char *end = append(append(line, limit, failure.step), limit, " failed: ");
     append(append(end, limit, failure.text), limit, "\n");
