@@ -1,0 +1,31 @@
+# Sourced by the checks of what ships (CTest runs each from the release preset): where things are,
+# how a check fails, how it skips, and the commands' main job, checked on any copy of them.
+set -u
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+version=1.264
+deb=semsignal_${version}_amd64.deb zip=semsignal-$version-windows-x86.zip
+msi=semsignal-$version-windows-x86.msi tests_zip=semsignal-$version-windows-x86-tests.zip
+status=0
+# fail MESSAGE: the check fails, and goes on to say what else is wrong.
+fail() {
+    echo "FAILED: $*"
+    status=1
+}
+# skip REASON: the check cannot run here; CTest reads status 77 as a skip, and scripts/test the
+# reason on the line after "Skipped".
+skip() {
+    printf '%s: Skipped\n%s\n' "$(basename "$0")" "$1"
+    exit 77
+}
+# waits FOLDER: FOLDER's semwait, waiting on a fresh name, is let through by its semsignal.
+waits() {
+    local name="semsignal-test-${SEMSIGNAL_TEST_RUN:-$$}-shipped-$RANDOM" result
+    "$1/semwait" "$name" 10 &
+    local waiter=$!
+    sleep 0.3
+    "$1/semsignal" "$name" && wait "$waiter"
+    result=$?
+    rm -f "/dev/shm/sem.$name"
+    return "$result"
+}

@@ -1,0 +1,29 @@
+# The checks of what ships, one CTest test each, labelled "release" (the release preset runs
+# them): each is a script in tests/ that exits 0 when it holds, 77 when it cannot run here (and
+# says why), and anything else when it fails. The release is made once, by the fixture test
+# "release" (scripts/package, after the native and windows-x86 builds), for every check that reads
+# dist/; the signed release is a fixture of its own.
+set(here ${CMAKE_CURRENT_LIST_DIR})
+set(version ${PROJECT_VERSION})
+function(release_check name)
+  add_test(NAME ${name} COMMAND ${ARGN} WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+  set_tests_properties(${name} PROPERTIES LABELS release SKIP_RETURN_CODE 77 TIMEOUT 1200)
+endfunction()
+
+release_check(format ${here}/format-test)
+release_check(workflow ${here}/workflow-test)
+release_check(release ${here}/release-fixture)
+set_tests_properties(release PROPERTIES FIXTURES_SETUP release)
+release_check(installed ${here}/installed-test)
+release_check(deb ${here}/deb-test)
+release_check(zips ${here}/zip-test)
+release_check(installer ${here}/installer-test dist/semsignal-${version}-windows-x86.msi
+              build/windows-x86/semsignal.exe build/windows-x86/waiter.exe)
+release_check(tests-zip ${here}/bundle-test dist/semsignal-${version}-windows-x86-tests.zip)
+release_check(reproducible ${here}/reproducible-test)
+release_check(signed-release ${here}/signed-release)
+set_tests_properties(signed-release PROPERTIES FIXTURES_SETUP signed FIXTURES_REQUIRED release)
+release_check(signing ${here}/signing-test)
+set_tests_properties(installed deb zips installer tests-zip reproducible PROPERTIES
+                     FIXTURES_REQUIRED release)
+set_tests_properties(signing PROPERTIES FIXTURES_REQUIRED "release;signed")
