@@ -119,65 +119,37 @@ TEST(Windows, ANameOfAnotherKindOfObjectIsRefused)
     CloseHandle(unicode_mutex);
 }
 
-// The command asks only for the right to raise the count: a semaphore that grants it is raised,
-// one that grants only waiting is refused and keeps its count.
-TEST(Windows, ASemaphoreIsRaisedWhenItsSecurityGrantsTheRaise)
+// Each command asks only for the right it needs: semsignal the right to raise the count, semwait
+// the right to wait. A semaphore that grants it is raised or waited on, one that grants only the
+// other is refused and keeps its count.
+TEST(Windows, EachCommandAsksOnlyForTheRightItNeeds)
 {
+    const char *raise = "D:(A;;0x0002;;;WD)";    // SEMAPHORE_MODIFY_STATE
+    const char *wait = "D:(A;;0x00100000;;;WD)"; // SYNCHRONIZE
     const struct {
         const char *security;
+        bool waits;
         DWORD refusal;
+        long count_after; // from a count of 1
     } cases[] = {
-        {"D:(A;;0x0002;;;WD)", 0},                       // SEMAPHORE_MODIFY_STATE
-        {"D:(A;;0x00100000;;;WD)", ERROR_ACCESS_DENIED}, // SYNCHRONIZE
+        {raise, false, 0, 2},
+        {wait, false, ERROR_ACCESS_DENIED, 1},
+        {wait, true, 0, 0},
+        {raise, true, ERROR_ACCESS_DENIED, 1},
     };
     for (const auto &each : cases) {
-        SCOPED_TRACE(each.security);
+        SCOPED_TRACE(std::string(each.waits ? "semwait, " : "semsignal, ") + each.security);
         PSECURITY_DESCRIPTOR descriptor = NULL;
         ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
             each.security, SDDL_REVISION_1, &descriptor, NULL));
         SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
         std::string name = unique_name("secured");
         // The creator's handle has every right, whatever the security says of later openers.
-        HANDLE semaphore = CreateSemaphoreA(&attributes, 0, 10, name.c_str());
-        LocalFree(descriptor);
-        ASSERT_NE(semaphore, nullptr);
-
-        Outcome outcome = run_semsignal({name});
-        if (each.refusal == 0)
-            expect_silent_success(outcome);
-        else
-            expect_create_failure(outcome, each.refusal);
-        long count = 0;
-        while (WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0)
-            count++;
-        EXPECT_EQ(count, each.refusal == 0 ? 1 : 0);
-        CloseHandle(semaphore);
-    }
-}
-
-// semwait asks only for the right to wait: a semaphore that grants it is waited on and its count
-// taken, one that grants only the raise is refused and keeps its count.
-TEST(Windows, SemwaitWaitsWhereTheSecurityGrantsTheWait)
-{
-    const struct {
-        const char *security;
-        DWORD refusal;
-    } cases[] = {
-        {"D:(A;;0x00100000;;;WD)", 0},               // SYNCHRONIZE
-        {"D:(A;;0x0002;;;WD)", ERROR_ACCESS_DENIED}, // SEMAPHORE_MODIFY_STATE
-    };
-    for (const auto &each : cases) {
-        SCOPED_TRACE(each.security);
-        PSECURITY_DESCRIPTOR descriptor = NULL;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            each.security, SDDL_REVISION_1, &descriptor, NULL));
-        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-        std::string name = unique_name("secured");
         HANDLE semaphore = CreateSemaphoreA(&attributes, 1, 10, name.c_str());
         LocalFree(descriptor);
         ASSERT_NE(semaphore, nullptr);
 
-        Outcome outcome = run_semwait({name, "0"});
+        Outcome outcome = each.waits ? run_semwait({name, "0"}) : run_semsignal({name});
         if (each.refusal == 0)
             expect_silent_success(outcome);
         else
@@ -185,7 +157,7 @@ TEST(Windows, SemwaitWaitsWhereTheSecurityGrantsTheWait)
         long count = 0;
         while (WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0)
             count++;
-        EXPECT_EQ(count, each.refusal == 0 ? 0 : 1);
+        EXPECT_EQ(count, each.count_after);
         CloseHandle(semaphore);
     }
 }

@@ -127,9 +127,10 @@ Outcome finish(const Started &started)
     return outcome;
 }
 
-std::vector<std::string> semsignal_command(const std::vector<std::string> &arguments)
+std::vector<std::string> command_of(const std::string &path,
+                                    const std::vector<std::string> &arguments)
 {
-    std::vector<std::string> command{semsignal_path()};
+    std::vector<std::string> command{path};
     command.insert(command.end(), arguments.begin(), arguments.end());
     return command;
 }
@@ -143,29 +144,17 @@ Outcome run_program(const std::vector<std::string> &command)
 
 Outcome run_semsignal(const std::vector<std::string> &arguments)
 {
-    return run_program(semsignal_command(arguments));
+    return run_program(command_of(semsignal_path(), arguments));
 }
-
-namespace
-{
-
-std::vector<std::string> semwait_command(const std::vector<std::string> &arguments)
-{
-    std::vector<std::string> command{semwait_path()};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    return command;
-}
-
-} // namespace
 
 Outcome run_semwait(const std::vector<std::string> &arguments)
 {
-    return run_program(semwait_command(arguments));
+    return run_program(command_of(semwait_path(), arguments));
 }
 
 RunningWait::RunningWait(const std::vector<std::string> &arguments)
 {
-    Started started = start(semwait_command(arguments));
+    Started started = start(command_of(semwait_path(), arguments));
     process_ = started.pid;
     out_ = started.out;
     err_ = started.err;
@@ -193,7 +182,7 @@ std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &argu
 {
     std::vector<Started> started;
     for (int i = 0; i < copies; i++)
-        started.push_back(start(semsignal_command(arguments)));
+        started.push_back(start(command_of(semsignal_path(), arguments)));
     std::vector<Outcome> outcomes;
     for (const Started &run : started)
         outcomes.push_back(finish(run));
