@@ -59,11 +59,13 @@ int open_file(const char *file)
     return open(file, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
-// Creates the semaphore where there is none, as sem_open creates it, and lets it go. A new
-// semaphore is written to a temporary file first, which a file size limit turns into death by
-// SIGXFSZ with the file left behind; with SIGXFSZ ignored for the call, the write fails and the C
-// library removes its file and says why.
-int create(const char *name)
+// Creates the semaphore where there is none, as sem_open creates it, and keeps the mapping that
+// sem_open made of it: its creator may not be allowed to open it again (under a umask that takes
+// away its own read access, say). Where another process created the name meanwhile, it fails with
+// EEXIST. A new semaphore is written to a temporary file first, which a file size limit turns
+// into death by SIGXFSZ with the file left behind; with SIGXFSZ ignored for the call, the write
+// fails and the C library removes its file and says why.
+int create(const char *name, sem_t **created)
 {
     struct sigaction ignore = {}, before;
     ignore.sa_handler = SIG_IGN;
@@ -72,11 +74,9 @@ int create(const char *name)
     // A new semaphore gets mode 0600, less the umask: its creator's user's alone, as with
     // Windows' default security.
     errno = 0;
-    sem_t *semaphore = sem_open(name, O_CREAT | O_NONBLOCK, 0600, 0);
-    int error = semaphore == SEM_FAILED ? errno : 0;
+    *created = sem_open(name, O_CREAT | O_EXCL | O_NONBLOCK, 0600, 0);
+    int error = *created == SEM_FAILED ? errno : 0;
     sigaction(SIGXFSZ, &before, NULL);
-    if (semaphore != SEM_FAILED)
-        sem_close(semaphore);
     return error;
 }
 
@@ -103,24 +103,27 @@ bool holds_a_semaphore(int fd)
 }
 
 // The semaphore of that name, mapped from the very file that was checked, so that a file swapped
-// under the name meanwhile can be neither checked nor raised in its place. The semaphore is
-// created first where there is none. Returns 0, or the error of sem_open for the name, or
-// EINVAL when what has that name is no semaphore's file.
-int map_semaphore(const char *name, sem_t **semaphore, bool *not_a_semaphore)
+// under the name meanwhile can be neither checked nor raised in its place; or, where there is
+// none, the one that the command creates (`created`: sem_open's, to be let go with sem_close).
+// Returns 0, or the error of sem_open for the name; `not_a_semaphore` where what has that name
+// is no semaphore's file.
+int map_semaphore(const char *name, sem_t **semaphore, bool *created, bool *not_a_semaphore)
 {
     char file[PATH_MAX];
+    *created = true;
+    *not_a_semaphore = false;
     if (!file_of(name, file))
-        return create(name); // which fails, with the C library's reason
+        return create(name, semaphore); // which fails, with the C library's reason
     // A name too long for a file is refused by sem_open, in its own words.
-    int fd = open_file(file);
-    if (fd < 0 && (errno == ENOENT || errno == ENAMETOOLONG)) {
-        int error = create(name);
-        if (error != 0)
+    int fd;
+    for (int round = 0; (fd = open_file(file)) < 0; round++) {
+        if ((errno != ENOENT && errno != ENAMETOOLONG) || round == 3)
+            return errno;
+        int error = create(name, semaphore);
+        if (error != EEXIST)
             return error;
-        fd = open_file(file);
     }
-    if (fd < 0)
-        return errno;
+    *created = false;
     void *mapped = MAP_FAILED;
     if (holds_a_semaphore(fd))
         mapped = mmap(NULL, sizeof(sem_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -128,6 +131,14 @@ int map_semaphore(const char *name, sem_t **semaphore, bool *not_a_semaphore)
     *not_a_semaphore = mapped == MAP_FAILED;
     *semaphore = static_cast<sem_t *>(mapped);
     return 0;
+}
+
+void let_go(sem_t *semaphore, bool created)
+{
+    if (created)
+        sem_close(semaphore);
+    else
+        munmap(semaphore, sizeof(sem_t));
 }
 
 // The two words of the file that sem_post reads before it raises the count, as the C library
@@ -299,14 +310,14 @@ bool signal_named_semaphore(const char *name, SignalFailure *failure)
     while (*name == '/')
         name++;
     sem_t *semaphore;
-    bool not_a_semaphore;
-    int error = map_semaphore(name, &semaphore, &not_a_semaphore);
+    bool created, not_a_semaphore;
+    int error = map_semaphore(name, &semaphore, &created, &not_a_semaphore);
     if (error != 0)
         return failed("sem_open", error, failure);
     if (not_a_semaphore)
         return failed("sem_post", EINVAL, failure);
     error = post_guarded(semaphore);
-    munmap(semaphore, sizeof(sem_t));
+    let_go(semaphore, created);
     return error == 0 || failed("sem_post", error, failure);
 }
 
@@ -318,8 +329,8 @@ WaitOutcome wait_named_semaphore(const char *name, const unsigned long *millisec
     catch_interruptions();
     const char *step = milliseconds != NULL ? "sem_clockwait" : "sem_wait";
     sem_t *semaphore;
-    bool not_a_semaphore;
-    int error = map_semaphore(name, &semaphore, &not_a_semaphore);
+    bool created, not_a_semaphore;
+    int error = map_semaphore(name, &semaphore, &created, &not_a_semaphore);
     if (error != 0) {
         failed("sem_open", error, failure);
         return WaitOutcome::failed;
@@ -327,7 +338,7 @@ WaitOutcome wait_named_semaphore(const char *name, const unsigned long *millisec
     // A file that semsignal would refuse is refused before the wait, in the wait's words.
     if (not_a_semaphore || post_guarded(semaphore, false) != 0) {
         if (!not_a_semaphore)
-            munmap(semaphore, sizeof(sem_t));
+            let_go(semaphore, created);
         failed(step, EINVAL, failure);
         return WaitOutcome::failed;
     }
@@ -360,7 +371,7 @@ WaitOutcome wait_named_semaphore(const char *name, const unsigned long *millisec
             break;
         }
     }
-    munmap(semaphore, sizeof(sem_t));
+    let_go(semaphore, created);
     return outcome;
 }
 
