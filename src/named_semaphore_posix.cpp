@@ -109,6 +109,11 @@ bool holds_a_semaphore(int fd)
 // is no semaphore's file.
 int map_semaphore(const char *name, sem_t **semaphore, bool *created, bool *not_a_semaphore)
 {
+    // POSIX asks for one leading slash, which is optional on Linux: the C library drops any, so
+    // that NAME and /NAME are the same semaphore. It counts them against its limit on the length
+    // of a name, though, and then fails without saying why; so they are dropped here first.
+    while (*name == '/')
+        name++;
     char file[PATH_MAX];
     *created = true;
     *not_a_semaphore = false;
@@ -304,11 +309,6 @@ void catch_interruptions()
 
 bool signal_named_semaphore(const char *name, SignalFailure *failure)
 {
-    // POSIX asks for one leading slash, which is optional on Linux: the C library drops any, so
-    // that NAME and /NAME are the same semaphore. It counts them against its limit on the length
-    // of a name, though, and then fails without saying why; so they are dropped here first.
-    while (*name == '/')
-        name++;
     sem_t *semaphore;
     bool created, not_a_semaphore;
     int error = map_semaphore(name, &semaphore, &created, &not_a_semaphore);
@@ -324,8 +324,6 @@ bool signal_named_semaphore(const char *name, SignalFailure *failure)
 WaitOutcome wait_named_semaphore(const char *name, const unsigned long *milliseconds,
                                  SignalFailure *failure)
 {
-    while (*name == '/')
-        name++;
     catch_interruptions();
     const char *step = milliseconds != NULL ? "sem_clockwait" : "sem_wait";
     sem_t *semaphore;

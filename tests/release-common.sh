@@ -3,7 +3,7 @@
 set -u
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-version=1.264
+version=${SEMSIGNAL_VERSION:?the version, which CTest gives the checks}
 deb=semsignal_${version}_amd64.deb zip=semsignal-$version-windows-x86.zip
 msi=semsignal-$version-windows-x86.msi tests_zip=semsignal-$version-windows-x86-tests.zip
 status=0

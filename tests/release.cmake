@@ -4,10 +4,10 @@
 # "release" (scripts/package, after the native and windows-x86 builds), for every check that reads
 # dist/; the signed release is a fixture of its own.
 set(here ${CMAKE_CURRENT_LIST_DIR})
-set(version ${PROJECT_VERSION})
 function(release_check name)
   add_test(NAME ${name} COMMAND ${ARGN} WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
-  set_tests_properties(${name} PROPERTIES LABELS release SKIP_RETURN_CODE 77 TIMEOUT 1200)
+  set_tests_properties(${name} PROPERTIES LABELS release SKIP_RETURN_CODE 77 TIMEOUT 1200
+                       ENVIRONMENT SEMSIGNAL_VERSION=${PROJECT_VERSION})
 endfunction()
 
 release_check(format ${here}/format-test)
@@ -17,9 +17,9 @@ set_tests_properties(release PROPERTIES FIXTURES_SETUP release)
 release_check(installed ${here}/installed-test)
 release_check(deb ${here}/deb-test)
 release_check(zips ${here}/zip-test)
-release_check(installer ${here}/installer-test dist/semsignal-${version}-windows-x86.msi
+release_check(installer ${here}/installer-test dist/semsignal-${PROJECT_VERSION}-windows-x86.msi
               build/windows-x86/semsignal.exe build/windows-x86/waiter.exe)
-release_check(tests-zip ${here}/bundle-test dist/semsignal-${version}-windows-x86-tests.zip)
+release_check(tests-zip ${here}/bundle-test dist/semsignal-${PROJECT_VERSION}-windows-x86-tests.zip)
 release_check(reproducible ${here}/reproducible-test)
 release_check(signed-release ${here}/signed-release)
 set_tests_properties(signed-release PROPERTIES FIXTURES_SETUP signed FIXTURES_REQUIRED release)
