@@ -62,7 +62,7 @@ TEST(Messages, TheSystemsTextReadsRightWhereverStandardErrorGoes)
         {"a pipe, without a console", true, console_code_page, NULL,
          in_code_page(oem_code_page, line)},
         {"a pipe, in a console", false, console_code_page, NULL,
-         in_code_page(console_code_page, line)},
+         in_code_page(written_code_page(), line)},
         {"a pipe, in a console in EBCDIC", false, ebcdic, NULL, in_code_page(oem_code_page, line)},
         {"the console", false, console_code_page, console, ""},
     };
