@@ -1,8 +1,10 @@
 // waiter NAME [COUNT [SECONDS]]
 // Creates the named semaphore with a count of 0 and takes COUNT signals from it (1 unless given),
 // for at most SECONDS in all (30 unless given). Then it says how many arrived, how long that
-// took and whether the count was left at 0, and exits 0 only if exactly COUNT arrived.
-// The demo and the benchmarks use it as the party that waits.
+// took and whether the count was left at 0, and exits 0 only if exactly COUNT arrived. With a
+// COUNT of 0 it takes nothing and only holds the semaphore for SECONDS, or until it is stopped: on
+// Windows a semaphore vanishes with its last handle, and a signal with it.
+// The demo and the benchmarks use it as the party that waits, and as the one that holds.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -67,6 +69,15 @@ int main(int argc, char *argv[])
     double start = now_seconds();
     double deadline = start + seconds;
     long arrived = 0;
+    if (wanted == 0) {
+#ifdef _WIN32
+        Sleep(static_cast<DWORD>(seconds * 1000));
+#else
+        timespec hold = {static_cast<time_t>(seconds), 0};
+        while (nanosleep(&hold, &hold) != 0 && errno == EINTR) {
+        }
+#endif
+    }
     while (arrived < wanted) {
         double left = deadline - now_seconds();
         if (left <= 0)
