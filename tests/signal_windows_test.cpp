@@ -47,6 +47,9 @@ std::string access_list(HANDLE object)
 // it starts with _spawn; the usage line still ends in CR LF.
 TEST(Windows, TheUsageLineEndsInCrLfUnderABinaryModeParent)
 {
+    // Whatever can fail, before standard output goes into the pipe that nobody reads until the
+    // command ends.
+    std::wstring command = wide(semsignal_path());
     int ends[2];
     ASSERT_EQ(_pipe(ends, 4096, _O_BINARY), 0);
     fflush(stdout);
@@ -54,7 +57,7 @@ TEST(Windows, TheUsageLineEndsInCrLfUnderABinaryModeParent)
     _dup2(ends[1], 1);
     _close(ends[1]);
     int mode = _setmode(1, _O_BINARY);
-    intptr_t status = _wspawnl(_P_WAIT, wide(semsignal_path()).c_str(), L"semsignal.exe", NULL);
+    intptr_t status = _wspawnl(_P_WAIT, command.c_str(), L"semsignal.exe", NULL);
     _setmode(1, mode);
     _dup2(saved, 1);
     _close(saved);
