@@ -151,8 +151,10 @@ void let_go(sem_t *semaphore, bool created)
 // word whose low half is the count and whose high half the number of waiters, then the flags of
 // its futex calls, 128 in every semaphore that sem_open makes (shared between processes; 0 would
 // be a semaphore private to one process, whose wake-up reaches no other). A count above
-// SEM_VALUE_MAX would carry into the waiters; other flags turn the wake-up of a waiter into a
-// wait or into another futex operation. A file that shows either is not a semaphore.
+// SEM_VALUE_MAX would carry into the waiters; a number of waiters that no machine has (2^31 and
+// more) wraps to 0 when a waiter registers, and the raise then wakes nobody; other flags turn the
+// wake-up of a waiter into a wait or into another futex operation. A file that shows any of these
+// is not a semaphore.
 static_assert(sizeof(sem_t) == 32 && sizeof(void *) == 8, "the layout of 64-bit semaphores");
 bool words_of_a_semaphore(const sem_t *semaphore)
 {
@@ -160,15 +162,16 @@ bool words_of_a_semaphore(const sem_t *semaphore)
     uint32_t futex_flags;
     memcpy(&count_and_waiters, semaphore, sizeof count_and_waiters);
     memcpy(&futex_flags, reinterpret_cast<const char *>(semaphore) + 8, sizeof futex_flags);
-    return (count_and_waiters & UINT32_MAX) <= SEM_VALUE_MAX && futex_flags == 128;
+    return (count_and_waiters & UINT32_MAX) <= SEM_VALUE_MAX &&
+           (count_and_waiters >> 32) < 1U << 31 && futex_flags == 128;
 }
 
 // What the guard of an operation on the mapped file knows, for its handler.
 sigjmp_buf went_wrong;
-const sem_t *guarded_semaphore;
-volatile sig_atomic_t operating;       // the operation has begun
-volatile sig_atomic_t callers_signals; // signals of others, one bit each, to be raised again
-int guarded_signals[3];                // SIGBUS, SIGABRT and the guard's timer's
+const sem_t *volatile guarded_semaphore; // the mapping the operation works on now
+volatile sig_atomic_t operating;         // the operation has begun
+volatile sig_atomic_t callers_signals;   // signals of others, one bit each, to be raised again
+int guarded_signals[3];                  // SIGBUS, SIGABRT and the guard's timer's, if it has one
 
 // The guard gives up the operation for its own reasons only, once the operation has begun: its
 // own timer; a SIGBUS that the kernel raised for the mapped file; an abort of the C library
@@ -185,38 +188,46 @@ void on_guarded_signal(int signal, siginfo_t *info, void *)
                               (signal == SIGBUS && info->si_code > 0 && address >= mapped &&
                                address < mapped + sizeof(sem_t)) ||
                               (signal == SIGABRT && info->si_code == SI_TKILL));
-    if (ours)
+    if (ours) {
+        // On the way out of a wait the C library takes the waiter off the file's count of
+        // waiters; where the file lost its page, that goes to a blank page in its place rather
+        // than fault again.
+        if (signal == SIGBUS)
+            mmap(const_cast<char *>(mapped), sizeof(sem_t), PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
         siglongjmp(went_wrong, 1);
+    }
     for (int i = 0; i < 3; i++)
         if (signal == guarded_signals[i])
             callers_signals = callers_signals | (1 << i);
 }
 
-// The raise (or, where `raise_it` is false, only the look at the words before a wait), on a file
-// that anyone may have written or truncated since it was checked: its words are checked first,
-// and the rest is guarded. Reading or raising dies of SIGBUS where the mapped
+// Runs `operation` on the semaphore mapped at guarded_semaphore, a file that anyone may have
+// written or truncated since it was checked. Reading or raising dies of SIGBUS where the mapped
 // file has lost its page, the C library aborts on contents it does not expect, and contents
-// changed under it can turn its wake-up of waiters into a wait. Each of these ends the raise,
-// which then fails as sem_post does on something that is not a semaphore. A sound raise takes
-// microseconds; the second allowed it is measured by a timer of the guard's own, so that the
-// caller's alarm and SIGALRM stay the caller's. The guard's signals are unblocked for the raise,
-// since a blocked SIGBUS kills and a blocked timer never fires. Handlers, timer, signal mask and
-// the caller's pending signals are left as they were found.
-int post_guarded(sem_t *semaphore, bool raise_it = true)
+// changed under it can turn its wake-up of waiters into a wait. Each of these ends the operation,
+// which then fails with EINVAL, as sem_post does on something that is not a semaphore. A raise
+// takes microseconds, and is `timed`: the second allowed it is measured by a timer of the guard's
+// own, so that the caller's alarm and SIGALRM stay the caller's; a wait lasts as long as it
+// waits. The guard's signals are unblocked for the operation, since a blocked SIGBUS kills and a
+// blocked timer never fires. Handlers, timer, signal mask and the caller's pending signals are
+// left as they were found.
+int guarded(bool timed, int (*operation)(void *), void *context)
 {
     int *signals = guarded_signals;
+    const int guards = timed ? 3 : 2;
     signals[0] = SIGBUS;
     signals[1] = SIGABRT;
-    signals[2] = SIGRTMIN;
+    signals[2] = timed ? SIGRTMIN : 0;
     struct sigaction give_up = {}, before[3];
     give_up.sa_sigaction = on_guarded_signal;
     give_up.sa_flags = SA_SIGINFO;
     sigemptyset(&give_up.sa_mask);
-    sigset_t guarded, callers;
-    sigemptyset(&guarded);
-    for (int i = 0; i < 3; i++) {
+    sigset_t guarded_set, callers;
+    sigemptyset(&guarded_set);
+    for (int i = 0; i < guards; i++) {
         sigaction(signals[i], &give_up, &before[i]);
-        sigaddset(&guarded, signals[i]);
+        sigaddset(&guarded_set, signals[i]);
         sigaddset(&give_up.sa_mask, signals[i]);
     }
     sigevent expiry = {};
@@ -224,52 +235,73 @@ int post_guarded(sem_t *semaphore, bool raise_it = true)
     expiry.sigev_signo = signals[2];
     expiry.sigev_value.sival_ptr = &went_wrong;
     timer_t timer;
-    const bool timed = timer_create(CLOCK_MONOTONIC, &expiry, &timer) == 0;
+    timed = timed && timer_create(CLOCK_MONOTONIC, &expiry, &timer) == 0;
     const itimerspec one_second = {{0, 0}, {1, 0}};
-    guarded_semaphore = semaphore;
     operating = 0;
     callers_signals = 0;
     sigprocmask(SIG_BLOCK, NULL, &callers);
 
     int error;
     if (sigsetjmp(went_wrong, 0) == 0) {
-        sigprocmask(SIG_UNBLOCK, &guarded, NULL);
+        sigprocmask(SIG_UNBLOCK, &guarded_set, NULL);
         operating = 1;
         if (timed)
             timer_settime(timer, 0, &one_second, NULL);
-        if (!words_of_a_semaphore(semaphore))
-            error = EINVAL; // what sem_post says of something that is not a semaphore
-        else if (raise_it)
-            error = sem_post(semaphore) == 0 ? 0 : errno;
-        else
-            error = 0;
+        error = operation(context);
     } else {
         error = EINVAL;
     }
     operating = 0;
     if (timed)
         timer_delete(timer);
-    sigprocmask(SIG_BLOCK, &guarded, NULL);
-    for (int i = 0; i < 3; i++)
+    sigprocmask(SIG_BLOCK, &guarded_set, NULL);
+    for (int i = 0; i < guards; i++)
         sigaction(signals[i], &before[i], NULL);
     sigprocmask(SIG_SETMASK, &callers, NULL);
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < guards; i++)
         if (callers_signals & (1 << i))
             raise(signals[i]);
     return error;
 }
 
-// The interruption that ended the wait: the first of SIGINT, SIGTERM and SIGHUP to arrive.
+// The raise, on a file whose words are checked first.
+int raise_count(void *semaphore)
+{
+    sem_t *raised = static_cast<sem_t *>(semaphore);
+    if (!words_of_a_semaphore(raised))
+        return EINVAL; // what sem_post says of something that is not a semaphore
+    return sem_post(raised) == 0 ? 0 : errno;
+}
+
+// The interruption that ended the wait: the first signal to arrive of those that end a program.
 volatile sig_atomic_t interruption;
+bool ignores_its_own_rtmin; // the caller left SIGRTMIN ignored or blocked
 timer_t nudge;
 bool nudging;
+
+// The asynchronous signals whose default action ends the process. The synchronous ones (SIGSEGV,
+// SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT and SIGXFSZ) are the command's own doing, and
+// the stop signals stop it without ending it: those keep their actions.
+bool ends_a_program(int signal)
+{
+    const int others[] = {SIGHUP,  SIGINT,    SIGQUIT, SIGUSR1, SIGUSR2,   SIGPIPE, SIGALRM,
+                          SIGTERM, SIGSTKFLT, SIGIO,   SIGPWR,  SIGVTALRM, SIGPROF, SIGXCPU};
+    for (int other : others)
+        if (signal == other)
+            return true;
+    return signal >= SIGRTMIN && signal <= SIGRTMAX;
+}
 
 // A handler that only marks the interruption, without SA_RESTART, so that a wait under way ends
 // with EINTR and nothing taken. One that arrives between the look at the mark and the start of
 // the wait would go unseen until the next signal: so the handler also sets a timer of its own
-// going, whose signal interrupts the wait every millisecond until it ends.
-void on_interruption(int signal)
+// going, whose signal (SIGRTMIN, told apart from anyone else's by its origin) interrupts the wait
+// every millisecond until it ends.
+void on_interruption(int signal, siginfo_t *info, void *)
 {
+    if (signal == SIGRTMIN && ((info->si_code == SI_TIMER && info->si_value.sival_ptr == &nudge) ||
+                               ignores_its_own_rtmin))
+        return;
     if (interruption == 0)
         interruption = signal;
     const itimerspec every_millisecond = {{0, 1000000}, {0, 1000000}};
@@ -277,31 +309,59 @@ void on_interruption(int signal)
         timer_settime(nudge, 0, &every_millisecond, NULL);
 }
 
-void on_nudge(int) {}
-
-// Installs the handlers, except where the caller left the signal ignored (a shell's background
-// job ignores SIGINT, nohup SIGHUP): it stays ignored.
+// Installs the handler for every signal that ends a program, except where the caller left the
+// signal ignored (a shell's background job ignores SIGINT, nohup SIGHUP): it stays ignored. A
+// signal that the caller blocked stays blocked, but for SIGRTMIN, which the nudge needs; the
+// caller's own SIGRTMIN is then ignored, as it would have stayed pending.
 void catch_interruptions()
 {
-    const int interruptions[] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction mark = {}, wake = {}, before;
-    mark.sa_handler = on_interruption;
-    wake.sa_handler = on_nudge;
+    struct sigaction mark = {}, before;
+    mark.sa_sigaction = on_interruption;
+    mark.sa_flags = SA_SIGINFO;
     sigemptyset(&mark.sa_mask);
-    sigemptyset(&wake.sa_mask);
+    for (int signal = 1; signal <= SIGRTMAX; signal++)
+        if (ends_a_program(signal))
+            sigaddset(&mark.sa_mask, signal);
+    sigset_t callers;
+    sigprocmask(SIG_BLOCK, NULL, &callers);
+    for (int signal = 1; signal <= SIGRTMAX; signal++) {
+        if (!ends_a_program(signal) || sigaction(signal, NULL, &before) != 0)
+            continue;
+        const bool ignored = before.sa_handler == SIG_IGN;
+        if (signal == SIGRTMIN)
+            ignores_its_own_rtmin = ignored || sigismember(&callers, SIGRTMIN);
+        if (!ignored || signal == SIGRTMIN)
+            sigaction(signal, &mark, NULL);
+    }
     sigevent expiry = {};
     expiry.sigev_notify = SIGEV_SIGNAL;
     expiry.sigev_signo = SIGRTMIN;
-    nudging = sigaction(SIGRTMIN, &wake, NULL) == 0 &&
-              timer_create(CLOCK_MONOTONIC, &expiry, &nudge) == 0;
+    expiry.sigev_value.sival_ptr = &nudge;
+    nudging = timer_create(CLOCK_MONOTONIC, &expiry, &nudge) == 0;
     sigset_t woken;
     sigemptyset(&woken);
     sigaddset(&woken, SIGRTMIN);
     sigprocmask(SIG_UNBLOCK, &woken, NULL);
-    for (int signal : interruptions) {
-        sigaddset(&mark.sa_mask, signal);
-        if (sigaction(signal, NULL, &before) == 0 && before.sa_handler != SIG_IGN)
-            sigaction(signal, &mark, NULL);
+}
+
+// A wait on the semaphore mapped at guarded_semaphore, whose words are checked first, until a
+// count is taken (0), the deadline passes (ETIMEDOUT), an interruption comes (EINTR) or the wait
+// fails (its errno).
+int wait_for_count(void *deadline_or_null)
+{
+    const timespec *deadline = static_cast<const timespec *>(deadline_or_null);
+    sem_t *semaphore = const_cast<sem_t *>(guarded_semaphore);
+    if (!words_of_a_semaphore(semaphore))
+        return EINVAL;
+    for (;;) {
+        if (interruption != 0)
+            return EINTR;
+        int waited = deadline != NULL ? sem_clockwait(semaphore, CLOCK_MONOTONIC, deadline)
+                                      : sem_wait(semaphore);
+        if (waited == 0)
+            return 0; // taken, whatever arrived meanwhile
+        if (errno != EINTR)
+            return errno;
     }
 }
 
@@ -316,7 +376,8 @@ bool signal_named_semaphore(const char *name, SignalFailure *failure)
         return failed("sem_open", error, failure);
     if (not_a_semaphore)
         return failed("sem_post", EINVAL, failure);
-    error = post_guarded(semaphore);
+    guarded_semaphore = semaphore;
+    error = guarded(true, raise_count, semaphore);
     let_go(semaphore, created);
     return error == 0 || failed("sem_post", error, failure);
 }
@@ -334,9 +395,7 @@ WaitOutcome wait_named_semaphore(const char *name, const unsigned long *millisec
         return WaitOutcome::failed;
     }
     // A file that semsignal would refuse is refused before the wait, in the wait's words.
-    if (not_a_semaphore || post_guarded(semaphore, false) != 0) {
-        if (!not_a_semaphore)
-            let_go(semaphore, created);
+    if (not_a_semaphore) {
         failed(step, EINVAL, failure);
         return WaitOutcome::failed;
     }
@@ -352,30 +411,26 @@ WaitOutcome wait_named_semaphore(const char *name, const unsigned long *millisec
             deadline.tv_nsec -= 1000000000L;
         }
     }
-    WaitOutcome outcome = WaitOutcome::failed;
-    while (outcome == WaitOutcome::failed) {
-        if (interruption != 0) {
-            outcome = WaitOutcome::interrupted;
-            break;
-        }
-        int waited = milliseconds != NULL ? sem_clockwait(semaphore, CLOCK_MONOTONIC, &deadline)
-                                          : sem_wait(semaphore);
-        if (waited == 0)
-            outcome = WaitOutcome::taken; // taken, whatever arrived meanwhile
-        else if (errno == ETIMEDOUT)
-            outcome = WaitOutcome::timed_out;
-        else if (errno != EINTR) {
-            failed(step, errno, failure);
-            break;
-        }
-    }
+    guarded_semaphore = semaphore;
+    error = guarded(false, wait_for_count, milliseconds != NULL ? &deadline : NULL);
     let_go(semaphore, created);
-    return outcome;
+    // A count taken is reported whatever else happened; otherwise an interruption ends the run as
+    // it ends a program, even where the file failed the wait after it came.
+    if (error == 0)
+        return WaitOutcome::taken;
+    if (interruption != 0)
+        return WaitOutcome::interrupted;
+    if (error == ETIMEDOUT)
+        return WaitOutcome::timed_out;
+    failed(step, error, failure);
+    return WaitOutcome::failed;
 }
 
 void end_as_interrupted()
 {
     const int signal = interruption;
+    if (nudging)
+        timer_delete(nudge);
     struct sigaction fall = {};
     fall.sa_handler = SIG_DFL;
     sigemptyset(&fall.sa_mask);

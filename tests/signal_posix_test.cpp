@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -245,10 +246,11 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
         {"empty", file, "", {}, 1, refused, 0.5, false},
         {"too short", file, std::string(sizeof(sem_t) - 1, '\0'), {}, 1, refused, 0.5, false},
         {"crafted flags", file, crafted, {}, 1, refused, 0.5, false},
+        {"2^31 waiters", file, semaphore_file(0, 1U << 31, 128), {}, 1, refused, 0.5, false},
         {"garbage", file, garbage, {}, 1, refused, 0.5, false},
         {"private to one process", file, semaphore_file(0, 0, 0), {}, 1, refused, 0.5, false},
         {"a second link", linked_file, sound, {}, 1, refused, 0.5, false},
-        {"too short, swapped for a sound one", file, std::string(4, '\0'), swapped_while_opening, 1,
+        {"too short, swapped for a sound one", file, sound.substr(0, 12), swapped_while_opening, 1,
          refused, 5, false, sound},
         {"SIGRTMIN pending", file, sound, pending("34"), 0, "", 0.5, false,
          semaphore_file(1, 0, 128)},
@@ -463,25 +465,92 @@ double seconds_since(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// SIGINT, SIGTERM and SIGHUP end a wait at once, and the waiter dies of the same signal.
+// No core file of the tests' own: a waiter ended by SIGQUIT dumps none.
+struct NoCoreFiles {
+    rlimit before;
+    NoCoreFiles()
+    {
+        getrlimit(RLIMIT_CORE, &before);
+        rlimit none = {0, before.rlim_max};
+        setrlimit(RLIMIT_CORE, &none);
+    }
+    ~NoCoreFiles() { setrlimit(RLIMIT_CORE, &before); }
+};
+
+// A waiter still going after that many seconds is killed, so that the row fails, not hangs.
+void end_within(RunningWait &waiter, double seconds)
+{
+    const pid_t pid = static_cast<pid_t>(waiter.process());
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    for (auto start = std::chrono::steady_clock::now(); seconds_since(start) < seconds;) {
+        std::string line = contents_of(stat); // "PID (NAME) STATE ...": Z once it has ended
+        if (line.compare(line.rfind(')') + 1, 3, " Z ") == 0)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+}
+
+// Every signal that ends a program ends a wait at once, timed or not, and the waiter dies of the
+// same signal; SIGRTMIN too, which the command's own timers raise.
 TEST(PosixWait, AnInterruptionEndsTheWaitAtOnceByTheSameSignal)
 {
     std::string name = unique_name("interrupted");
     TestSemaphore semaphore(name, 0, 10);
     ASSERT_TRUE(semaphore.created());
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(strsignal(signal));
-        RunningWait waiter({name, "30"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        auto start = std::chrono::steady_clock::now();
-        kill(static_cast<pid_t>(waiter.process()), signal);
-        Outcome outcome = waiter.outcome();
-        EXPECT_EQ(outcome.status, 128 + signal);
-        EXPECT_EQ(outcome.out + outcome.err, "");
-        EXPECT_LT(seconds_since(start), 0.5);
+    NoCoreFiles no_core_files;
+    for (int signal :
+         {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGPIPE, SIGRTMIN, SIGRTMIN + 1}) {
+        for (const std::vector<std::string> &arguments :
+             {std::vector<std::string>{name, "30"}, std::vector<std::string>{name}}) {
+            SCOPED_TRACE(std::string(strsignal(signal)) + (arguments.size() > 1 ? ", 30 s" : ""));
+            RunningWait waiter(arguments);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            auto start = std::chrono::steady_clock::now();
+            kill(static_cast<pid_t>(waiter.process()), signal);
+            end_within(waiter, 0.5);
+            Outcome outcome = waiter.outcome();
+            EXPECT_EQ(outcome.status, 128 + signal);
+            EXPECT_EQ(outcome.out + outcome.err, "");
+            EXPECT_LT(seconds_since(start), 0.5);
+        }
     }
     semaphore.raise();
     EXPECT_EQ(semaphore.count(), 1);
+}
+
+// A file truncated under a waiter fails the wait, in its words; an interruption that came first
+// ends it as the interruption.
+TEST(PosixWait, AFileTruncatedDuringTheWaitFailsItUnlessAnInterruptionCameFirst)
+{
+    const struct {
+        std::vector<std::string> seconds;
+        int signal; // sent after the truncation, or 0
+        int status;
+        std::string line;
+    } rows[] = {
+        {{"1"}, 0, 1, failure_line("sem_clockwait", EINVAL)},
+        {{}, SIGTERM, 128 + SIGTERM, ""},
+        {{"30"}, SIGINT, 128 + SIGINT, ""},
+    };
+    for (const auto &each : rows) {
+        SCOPED_TRACE(each.signal == 0 ? "the deadline" : strsignal(each.signal));
+        std::string name = unique_name("truncated");
+        LeftBehind left_behind(name);
+        std::vector<std::string> arguments = {name};
+        arguments.insert(arguments.end(), each.seconds.begin(), each.seconds.end());
+        RunningWait waiter(arguments);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_EQ(truncate(("/dev/shm/sem." + name).c_str(), 0), 0);
+        if (each.signal != 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            kill(static_cast<pid_t>(waiter.process()), each.signal);
+        }
+        Outcome outcome = waiter.outcome();
+        EXPECT_EQ(outcome.status, each.status);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, each.line);
+    }
 }
 
 // Interrupted just as a count arrives, semwait never takes a count that its status does not
@@ -491,19 +560,20 @@ TEST(PosixWait, AnInterruptionRacingASignalNeverLosesACount)
     std::string name = unique_name("race");
     TestSemaphore semaphore(name, 0, SEM_VALUE_MAX);
     ASSERT_TRUE(semaphore.created());
-    const int rounds = 300;
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    const int rounds = 1200;
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGRTMIN + 1};
+    NoCoreFiles no_core_files;
     std::mt19937 random(20261209);
     int taken = 0, interrupted = 0;
     for (int round = 0; round < rounds; round++) {
-        const int signal = signals[round % 3];
+        const int signal = signals[round % 6];
         RunningWait waiter({name});
         std::this_thread::sleep_for(
             std::chrono::microseconds(std::uniform_int_distribution<int>(300, 3000)(random)));
         semaphore.raise();
         // The signal lands anywhere from before the waiter sees the count to after it took it.
         auto raised = std::chrono::steady_clock::now();
-        auto lag = std::chrono::microseconds(std::uniform_int_distribution<int>(0, 60)(random));
+        auto lag = std::chrono::microseconds(std::uniform_int_distribution<int>(0, 300)(random));
         while (std::chrono::steady_clock::now() - raised < lag) {
         }
         kill(static_cast<pid_t>(waiter.process()), signal);
@@ -535,6 +605,7 @@ TEST(PosixWait, AnIgnoredSignalStaysIgnoredAndAStopKeepsTheDeadline)
         std::string script;
     } rows[] = {
         {"SIGINT to a background job", "\"$0\" \"$@\" & sleep 0.3; kill -INT $!; wait $!"},
+        {"SIGUSR1 ignored", "trap '' USR1; \"$0\" \"$@\" & sleep 0.3; kill -USR1 $!; wait $!"},
         {"stopped for 0.5 s", "\"$0\" \"$@\" & sleep 0.2; kill -STOP $!; sleep 0.5; "
                               "kill -CONT $!; wait $!"},
     };
