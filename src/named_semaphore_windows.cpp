@@ -94,13 +94,15 @@ HANDLE interrupted;
 
 // Ctrl-C and Ctrl-Break only mark the interruption, which the wait then sees at once. Where the
 // caller started the command with Ctrl-C disabled (a new process group), the system never passes
-// it here: it stays ignored. Closing the console, logging off and shutting down are left to the
-// system, as before.
+// it here: it stays ignored. Closing the console, logging off and shutting down (the last two
+// reach services only) end the process as soon as the handler returns, whatever the wait has just
+// taken: so the handler marks the interruption and never returns, and the main thread ends the
+// process as the wait ended, within the 5 seconds that the system allows.
 BOOL WINAPI on_control(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE;
     SetEvent(interrupted);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        Sleep(INFINITE);
     return TRUE;
 }
 

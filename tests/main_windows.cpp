@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <memory>
@@ -112,10 +113,28 @@ void print_verdict(const testing::UnitTest &run)
     fflush(stdout);
 }
 
+// The test's helper, run as --close-console-of PID NAME with no console of its own: joins the
+// console of process PID, raises the semaphore NAME and closes that console's window, as its user
+// would. Exits 0 when it closed it, 3 where it found no window to close.
+int close_console_of(DWORD process, const char *name)
+{
+    HWND window = AttachConsole(process) ? GetConsoleWindow() : NULL;
+    FreeConsole(); // so that the closing does not end the helper too
+    if (window == NULL)
+        return 3;
+    HANDLE semaphore = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, name);
+    ReleaseSemaphore(semaphore, 1, NULL);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    CloseHandle(semaphore);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && strcmp(argv[1], "--close-console-of") == 0)
+        return close_console_of(strtoul(argv[2], NULL, 10), argv[3]);
     testing::InitGoogleTest(&argc, argv);
     const char *log = nullptr;
     if (argc == 3 && strcmp(argv[1], "--log") == 0) {

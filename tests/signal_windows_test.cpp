@@ -235,6 +235,69 @@ TEST(Windows, CtrlBreakEndsTheWaitAndNeverLosesACount)
            rounds, taken, rounds - taken);
 }
 
+// Closing the console of a waiter that a raise races ends it as Ctrl-C does: a count it took is
+// reported by status 0, and 0xC000013A leaves the count in the semaphore.
+TEST(Windows, ClosingTheConsoleNeverLosesACount)
+{
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL)
+        GTEST_SKIP() << "a hang-up of Wine's terminal kills the process by SIGHUP before any "
+                        "console handler runs; this runs on Windows";
+    std::string name = unique_name("close");
+    TestSemaphore semaphore(name, 0, 100000);
+    ASSERT_TRUE(semaphore.created());
+    wchar_t tests[MAX_PATH];
+    GetModuleFileNameW(NULL, tests, MAX_PATH);
+    auto start = [](const std::wstring &program, std::wstring line, DWORD flags) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_SHOWMINNOACTIVE;
+        PROCESS_INFORMATION process = {};
+        CreateProcessW(program.c_str(), &line[0], NULL, NULL, FALSE, flags, NULL, NULL, &startup,
+                       &process);
+        CloseHandle(process.hThread);
+        return process;
+    };
+    auto status_of = [](PROCESS_INFORMATION &process) {
+        WaitForSingleObject(process.hProcess, 10000);
+        DWORD status = STILL_ACTIVE;
+        GetExitCodeProcess(process.hProcess, &status);
+        if (status == STILL_ACTIVE)
+            TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hProcess);
+        return status;
+    };
+    const int rounds = 30;
+    int taken = 0;
+    for (int round = 0; round < rounds; round++) {
+        PROCESS_INFORMATION waiter =
+            start(wide(semwait_path()), wide("semwait.exe " + name + " 30"), CREATE_NEW_CONSOLE);
+        ASSERT_NE(waiter.hProcess, nullptr);
+        Sleep(200 + round % 5);
+        PROCESS_INFORMATION closer =
+            start(tests,
+                  L"semsignal_tests.exe --close-console-of " + std::to_wstring(waiter.dwProcessId) +
+                      L" " + wide(name),
+                  DETACHED_PROCESS);
+        DWORD closed = status_of(closer);
+        DWORD status = status_of(waiter);
+        if (closed == 3)
+            GTEST_SKIP() << "the waiter's console has no window here to close";
+        ASSERT_EQ(closed, 0u);
+        // What the round raised is taken back, so that the next waiter does not find it there.
+        bool left = semaphore.take(0);
+        if (status == 0) {
+            taken++;
+            EXPECT_FALSE(left) << "round " << round << ": a count taken, and still there";
+        } else {
+            EXPECT_EQ(status, static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) << "round " << round;
+            EXPECT_TRUE(left) << "round " << round << ": ended, and the count lost";
+        }
+    }
+    printf("%d rounds: %d waiters reported the count taken, %d were ended and left it\n", rounds,
+           taken, rounds - taken);
+}
+
 // Each name reaches the system as given, and not as the ANSI code page would carry it: the
 // look-alike that the code page makes of it (the test holds it) is left alone.
 TEST(Windows, EveryUnicodeNameRaisesExactlyItsOwnSemaphore)
