@@ -1,10 +1,14 @@
 # How the Windows executable is laid out, and the resources it carries.
 
+# The code: small, and with no unwind tables, since it throws no exception.
+set(SEMSIGNAL_WINDOWS_CODE -Os -fno-exceptions -fno-asynchronous-unwind-tables)
+
 # The image: a console program for Windows 6.0 and later, relocatable, NX-compatible and
 # terminal-server aware, with no link timestamp and no symbols, so that it can be reproduced.
 # C99 printf from mingw-w64 is not wanted: the system C runtime's own is enough.
 function(semsignal_windows_image target)
   target_compile_definitions(${target} PRIVATE __USE_MINGW_ANSI_STDIO=0)
+  target_compile_options(${target} PRIVATE ${SEMSIGNAL_WINDOWS_CODE})
   target_link_options(${target} PRIVATE
     -mconsole -s
     -Wl,--no-insert-timestamp

@@ -302,9 +302,12 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
             continue;
         }
         // semwait refuses what semsignal refuses, after the same checks, in the words of its wait.
-        for (const bool waits : {false, true}) {
-            SCOPED_TRACE(std::string(each.row) + (waits ? ", semwait NAME 0" : ""));
-            if (waits && (each.status != 1 || each.line.empty()))
+        // semhold refuses it too, as a semaphore it cannot open, and never runs its command.
+        for (const std::string other : {"", ", semwait NAME 0", ", semhold NAME COMMAND"}) {
+            SCOPED_TRACE(std::string(each.row) + other);
+            const bool waits = other.find("semwait") != std::string::npos;
+            const bool holds = other.find("semhold") != std::string::npos;
+            if ((waits || holds) && (each.status != 1 || each.line.empty()))
                 continue;
             std::string name = unique_name("damaged");
             LeftBehind left_behind(name);
@@ -320,6 +323,8 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
             }
             if (waits)
                 command.insert(command.end(), {semwait_path(), name, "0"});
+            else if (holds)
+                command.insert(command.end(), {semhold_path(), name, "sh", "-c", "exit 7"});
             else
                 command.insert(command.end(), {semsignal_path(), name});
 
@@ -329,9 +334,10 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             EXPECT_EQ(outcome.status, each.status);
             EXPECT_EQ(outcome.out, "");
-            EXPECT_EQ(outcome.err, waits && each.line == refused
-                                       ? failure_line("sem_clockwait", EINVAL)
-                                       : each.line);
+            EXPECT_EQ(outcome.err, each.line != refused ? each.line
+                                   : waits              ? failure_line("sem_clockwait", EINVAL)
+                                   : holds              ? failure_line(kOpenStep, EINVAL)
+                                                        : each.line);
             EXPECT_LT(took, each.seconds) << "seconds";
             EXPECT_EQ(contents_of(path), each.after != kAsFound  ? each.after
                                          : each.plant == nothing ? "<no file>"
@@ -492,7 +498,8 @@ void end_within(RunningWait &waiter, double seconds)
 }
 
 // Every signal that ends a program ends a wait at once, timed or not, and the waiter dies of the
-// same signal; SIGRTMIN too, which the command's own timers raise.
+// same signal; SIGRTMIN too, which the command's own timers raise. So does semhold without
+// COMMAND.
 TEST(PosixWait, AnInterruptionEndsTheWaitAtOnceByTheSameSignal)
 {
     std::string name = unique_name("interrupted");
@@ -501,10 +508,14 @@ TEST(PosixWait, AnInterruptionEndsTheWaitAtOnceByTheSameSignal)
     NoCoreFiles no_core_files;
     for (int signal :
          {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGPIPE, SIGRTMIN, SIGRTMIN + 1}) {
-        for (const std::vector<std::string> &arguments :
-             {std::vector<std::string>{name, "30"}, std::vector<std::string>{name}}) {
-            SCOPED_TRACE(std::string(strsignal(signal)) + (arguments.size() > 1 ? ", 30 s" : ""));
-            RunningWait waiter(arguments);
+        // semwait NAME 30, semwait NAME, and semhold NAME, which ends by the same rule.
+        for (int run = 0; run < 3; run++) {
+            SCOPED_TRACE(std::string(strsignal(signal)) + (run == 0   ? ", 30 s"
+                                                           : run == 1 ? ""
+                                                                      : ", semhold"));
+            RunningWait waiter(run == 0 ? std::vector<std::string>{name, "30"}
+                                        : std::vector<std::string>{name},
+                               run == 2);
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             auto start = std::chrono::steady_clock::now();
             kill(static_cast<pid_t>(waiter.process()), signal);
@@ -517,6 +528,50 @@ TEST(PosixWait, AnInterruptionEndsTheWaitAtOnceByTheSameSignal)
     }
     semaphore.raise();
     EXPECT_EQ(semaphore.count(), 1);
+}
+
+// While semwait waits, it follows its name to whatever semaphore the name reaches now: one made
+// again after the name was removed lets it through when signalled; a damaged file put in its
+// place fails the wait; while the name is absent, it waits on, and its time runs out.
+TEST(PosixWait, AWaiterFollowsItsNameToTheSemaphoreItReachesNow)
+{
+    const struct {
+        const char *row;
+        std::string script; // run once the waiter waits, with the name and the file
+        int status;
+        std::string line;
+    } rows[] = {
+        {"removed, then signalled", "rm \"$2\" && \"$0\" \"$1\"", 0, ""},
+        {"replaced by a damaged file", "head -c 12 /dev/zero >\"$2.new\" && mv \"$2.new\" \"$2\"",
+         1, failure_line("sem_clockwait", EINVAL)},
+        {"removed", "rm \"$2\"", 2, ""},
+    };
+    for (const auto &each : rows) {
+        SCOPED_TRACE(each.row);
+        std::string name = unique_name("follow");
+        LeftBehind left_behind(name);
+        RunningWait waiter({name, "3"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(
+            run_program({"sh", "-c", each.script, semsignal_path(), name, "/dev/shm/sem." + name})
+                .status,
+            0);
+        Outcome outcome = waiter.outcome();
+        EXPECT_EQ(outcome.status, each.status);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, each.line);
+        EXPECT_LT(seconds_since(start), each.status == 2 ? 3.0 : 1.5) << "seconds";
+    }
+    // The semaphore the name reaches now is the one that was waited on: no count is left in it.
+    std::string name = unique_name("follow");
+    LeftBehind left_behind(name);
+    RunningWait waiter({name, "3"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(run_program({"rm", "/dev/shm/sem." + name}).status, 0);
+    EXPECT_EQ(run_semsignal({name}).status, 0);
+    EXPECT_EQ(waiter.outcome().status, 0);
+    EXPECT_EQ(run_semwait({name, "0"}).status, 2) << "the count was not taken from the new one";
 }
 
 // A file truncated under a waiter fails the wait, in its words; an interruption that came first

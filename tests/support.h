@@ -7,15 +7,20 @@
 #include <vector>
 
 // The command's line ends, and the labels of the two steps that can fail.
+// semhold's step that starts COMMAND, too. "Not found" is error 2 on both: ENOENT, and
+// ERROR_FILE_NOT_FOUND.
 #ifdef _WIN32
 inline const std::string kNewline = "\r\n";
 inline const std::string kOpenStep = "CreateSemaphoreA";
 inline const std::string kRaiseStep = "ReleaseSemaphore";
+inline const std::string kRunStep = "CreateProcessW";
 #else
 inline const std::string kNewline = "\n";
 inline const std::string kOpenStep = "sem_open";
 inline const std::string kRaiseStep = "sem_post";
+inline const std::string kRunStep = "execvp";
 #endif
+const long kNotFound = 2;
 
 struct Outcome {
     int status = -1;
@@ -30,16 +35,18 @@ std::string failure_line(const std::string &step, long error);
 // The commands built beside the test executable.
 std::string semsignal_path();
 std::string semwait_path();
+std::string semhold_path();
 // Runs the command with these arguments, each reaching it as one argument.
 Outcome run_semsignal(const std::vector<std::string> &arguments);
 Outcome run_semwait(const std::vector<std::string> &arguments);
+Outcome run_semhold(const std::vector<std::string> &arguments);
 
-// A run of semwait that goes on while the test does more, and is waited for when the test asks
-// for its outcome, or when it goes.
+// A run of semwait (or, `holding`, of semhold) that goes on while the test does more, and is waited
+// for when the test asks for its outcome, or when it goes.
 class RunningWait
 {
   public:
-    explicit RunningWait(const std::vector<std::string> &arguments);
+    explicit RunningWait(const std::vector<std::string> &arguments, bool holding = false);
     ~RunningWait();
     RunningWait(const RunningWait &) = delete;
     RunningWait &operator=(const RunningWait &) = delete;
@@ -75,6 +82,8 @@ Outcome run_semsignal_with(const std::vector<std::string> &arguments, bool detac
 // Runs the command with this text after its own name on the command line, in `directory` if
 // given, started as a Unicode program starts it.
 Outcome run_command_line(const std::string &arguments, const char *directory = nullptr);
+// The same for semhold.
+Outcome run_semhold_line(const std::string &arguments);
 // The same, started as a program built for the ANSI code page starts it (CreateProcessA): the
 // text is converted to that code page first.
 Outcome run_ansi_command_line(const std::string &arguments);

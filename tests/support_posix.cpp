@@ -50,6 +50,11 @@ std::string semwait_path()
     return beside_the_tests("semwait");
 }
 
+std::string semhold_path()
+{
+    return beside_the_tests("semhold");
+}
+
 namespace
 {
 
@@ -152,9 +157,14 @@ Outcome run_semwait(const std::vector<std::string> &arguments)
     return run_program(command_of(semwait_path(), arguments));
 }
 
-RunningWait::RunningWait(const std::vector<std::string> &arguments)
+Outcome run_semhold(const std::vector<std::string> &arguments)
 {
-    Started started = start(command_of(semwait_path(), arguments));
+    return run_program(command_of(semhold_path(), arguments));
+}
+
+RunningWait::RunningWait(const std::vector<std::string> &arguments, bool holding)
+{
+    Started started = start(command_of(holding ? semhold_path() : semwait_path(), arguments));
     process_ = started.pid;
     out_ = started.out;
     err_ = started.err;

@@ -84,6 +84,12 @@ std::string semwait_path()
     return path.substr(0, path.find_last_of("\\/") + 1) + "semwait.exe";
 }
 
+std::string semhold_path()
+{
+    std::string path = semsignal_path();
+    return path.substr(0, path.find_last_of("\\/") + 1) + "semhold.exe";
+}
+
 std::string temporary_folder()
 {
     wchar_t folder[MAX_PATH + 1];
@@ -155,8 +161,10 @@ Started start(const std::string &arguments, const Launch &launch = {})
     if (err_read != NULL)
         SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
 
-    const bool waits = strcmp(launch.command, "semwait") == 0;
-    std::wstring path = wide(waits ? semwait_path() : semsignal_path());
+    const std::string command = launch.command;
+    std::wstring path = wide(command == "semwait"   ? semwait_path()
+                             : command == "semhold" ? semhold_path()
+                                                    : semsignal_path());
     std::wstring line =
         wide(std::string(launch.command) + ".exe" + (arguments.empty() ? "" : " " + arguments));
     std::wstring folder = launch.directory == nullptr ? L"" : wide(launch.directory);
@@ -259,10 +267,22 @@ Outcome run_semwait(const std::vector<std::string> &arguments)
     return finish(start(command_tail(arguments), launch));
 }
 
-RunningWait::RunningWait(const std::vector<std::string> &arguments)
+Outcome run_semhold(const std::vector<std::string> &arguments)
+{
+    return run_semhold_line(command_tail(arguments));
+}
+
+Outcome run_semhold_line(const std::string &arguments)
 {
     Launch launch;
-    launch.command = "semwait";
+    launch.command = "semhold";
+    return finish(start(arguments, launch));
+}
+
+RunningWait::RunningWait(const std::vector<std::string> &arguments, bool holding)
+{
+    Launch launch;
+    launch.command = holding ? "semhold" : "semwait";
     Started started = start(command_tail(arguments), launch);
     process_ = reinterpret_cast<long long>(started.process);
     out_ = reinterpret_cast<long long>(started.out);

@@ -1,5 +1,6 @@
-// What the two commands ask of the operating system, and their lines, written for each platform
-// in its own terms: named_semaphore_windows.cpp over Win32, named_semaphore_posix.cpp over POSIX.
+// What the commands ask of the operating system, and their lines, written for each platform in its
+// own terms: platform/windows over Win32, platform/posix over POSIX, one file an operation, so that
+// each command carries only what it calls.
 #ifndef SEMSIGNAL_NAMED_SEMAPHORE_H
 #define SEMSIGNAL_NAMED_SEMAPHORE_H
 
@@ -34,6 +35,21 @@ WaitOutcome wait_named_semaphore(const system_char *name, const unsigned long *m
 
 // Ends the process as the interruption that ended the wait ends a program on this platform.
 [[noreturn]] void end_as_interrupted();
+
+// How holding a semaphore ended, where it returns at all.
+enum class HoldOutcome { ended, not_opened, not_found, not_runnable };
+
+// Opens the semaphore of that name, or creates it as wait_named_semaphore does (with the same
+// rights and checks), leaves its count as it is, and runs `command` (a program and its arguments)
+// while it holds it; `ended` gives the program's exit status in `status`. On Windows, where a
+// semaphore vanishes with its last handle, the command is the rest of the command line after the
+// name, as it was typed, and runs in a process of its own, to which Ctrl-C and Ctrl-Break are
+// left; on Linux, where a semaphore outlives its users, the command runs in this process's place.
+// Without a command, it holds the semaphore until an interruption ends the process. `not_found`
+// and `not_runnable`: the command could not be found, or could not be run; fills `failure` with
+// why, as for `not_opened`.
+HoldOutcome hold_named_semaphore(const system_char *name, system_char *const *command,
+                                 unsigned long *status, SignalFailure *failure);
 
 // Writes TEXT and a line end to standard output.
 void write_usage_line(const char *text);

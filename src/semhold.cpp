@@ -1,0 +1,25 @@
+// semhold NAME [COMMAND [ARG...]]: hold the named semaphore, creating it if there is none, while
+// COMMAND runs, and end with COMMAND's exit status; without COMMAND, until interrupted.
+#include "named_semaphore.h"
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t *argv[]) // the name exactly as given, whatever the ANSI code page
+#else
+int main(int argc, char *argv[])
+#endif
+{
+    if (argc < 2 || argv[1][0] == 0) {
+        write_usage_line("ERROR: no semaphore name provided");
+        return 1;
+    }
+
+    unsigned long status = 0;
+    SignalFailure failure;
+    HoldOutcome outcome =
+        hold_named_semaphore(argv[1], argc > 2 ? argv + 2 : nullptr, &status, &failure);
+    if (outcome == HoldOutcome::ended)
+        return static_cast<int>(status); // COMMAND's own, all 32 bits of it on Windows
+    write_failure_line(failure);
+    // As env, nohup and timeout end where their command cannot be found, or not be run.
+    return outcome == HoldOutcome::not_found ? 127 : outcome == HoldOutcome::not_runnable ? 126 : 1;
+}
