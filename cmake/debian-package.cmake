@@ -11,7 +11,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 is none, raises its count by one and exits. A process that waits on the
 semaphore is let through once; each further run lets one more through.
 semwait NAME [SECONDS] is that waiting process for scripts: it takes one
-count, and says by its exit status whether it did or its time ran out.")
+count, and says by its exit status whether it did or its time ran out.
+semhold NAME [COMMAND] keeps the semaphore ready while COMMAND runs, and ends
+with COMMAND's status.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

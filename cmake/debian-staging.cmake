@@ -8,16 +8,16 @@ file(MAKE_DIRECTORY ${doc})
 file(COPY_FILE ${CPACK_SEMSIGNAL_SOURCE_DIR}/packaging/debian/copyright ${doc}/copyright)
 file(COPY_FILE ${CPACK_SEMSIGNAL_SOURCE_DIR}/packaging/debian/changelog ${doc}/changelog)
 execute_process(COMMAND gzip -9n ${doc}/changelog ${root}/usr/share/man/man1/semsignal.1
-                        ${root}/usr/share/man/man1/semwait.1
+                        ${root}/usr/share/man/man1/semwait.1 ${root}/usr/share/man/man1/semhold.1
                 COMMAND_ERROR_IS_FATAL ANY)
 # Stripped as dh_strip strips Debian's own executables: symbols and the compiler's notes alike.
 execute_process(COMMAND strip --remove-section=.comment --remove-section=.note
-                        ${root}/usr/bin/semsignal ${root}/usr/bin/semwait
+                        ${root}/usr/bin/semsignal ${root}/usr/bin/semwait ${root}/usr/bin/semhold
                 COMMAND_ERROR_IS_FATAL ANY)
 file(CHMOD_RECURSE ${root}
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
      DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                            WORLD_READ WORLD_EXECUTE)
-file(CHMOD ${root}/usr/bin/semsignal ${root}/usr/bin/semwait
+file(CHMOD ${root}/usr/bin/semsignal ${root}/usr/bin/semwait ${root}/usr/bin/semhold
      PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
                  WORLD_EXECUTE)

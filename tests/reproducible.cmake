@@ -1,4 +1,4 @@
-# Builds semsignal.exe and semwait.exe twice more, in two folders of different names and depths,
+# Builds semsignal.exe, semwait.exe and semhold.exe twice more, in two folders of different names and depths,
 # and checks that both are byte for byte the executables of the build under test.
 #   cmake -DSOURCE_DIR=... -DWORK_DIR=... -DREFERENCE_DIR=... -DTOOLCHAIN_FILE=... -DBUILD_TYPE=...
 #         -P reproducible.cmake
@@ -9,9 +9,9 @@ foreach(folder first another/folder-with-a-longer-name)
     COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build} -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE}
             -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DSEMSIGNAL_TESTS=OFF
     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-  execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} --target semsignal semwait
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${build} --target semsignal semwait semhold
                   OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-  foreach(exe semsignal.exe semwait.exe)
+  foreach(exe semsignal.exe semwait.exe semhold.exe)
     execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${REFERENCE_DIR}/${exe}
                             ${build}/${exe}
                     RESULT_VARIABLE different)
