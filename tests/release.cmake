@@ -16,6 +16,7 @@ release_check(release ${here}/release-fixture)
 set_tests_properties(release PROPERTIES FIXTURES_SETUP release)
 release_check(installed ${here}/installed-test)
 release_check(deb ${here}/deb-test)
+release_check(rpm ${here}/rpm-test)
 release_check(zips ${here}/zip-test)
 release_check(installer ${here}/installer-test dist/semsignal-${PROJECT_VERSION}-windows-x86.msi
               build/windows-x86/semsignal.exe build/windows-x86/waiter.exe)
@@ -24,6 +25,6 @@ release_check(reproducible ${here}/reproducible-test)
 release_check(signed-release ${here}/signed-release)
 set_tests_properties(signed-release PROPERTIES FIXTURES_SETUP signed FIXTURES_REQUIRED release)
 release_check(signing ${here}/signing-test)
-set_tests_properties(installed deb zips installer tests-zip reproducible PROPERTIES
+set_tests_properties(installed deb rpm zips installer tests-zip reproducible PROPERTIES
                      FIXTURES_REQUIRED release)
 set_tests_properties(signing PROPERTIES FIXTURES_REQUIRED "release;signed")
