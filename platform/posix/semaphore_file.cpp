@@ -101,10 +101,6 @@ int map_semaphore(const char *name, MappedSemaphore *mapped)
         if ((errno != ENOENT && errno != ENAMETOOLONG) || round == 3)
             return errno;
         int error = create(name, &mapped->semaphore);
-        if (error == 0 && stat(file, &status) == 0) {
-            mapped->file = status.st_ino;
-            mapped->file_system = status.st_dev;
-        }
         if (error != EEXIST)
             return error;
     }

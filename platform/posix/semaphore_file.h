@@ -22,7 +22,7 @@ struct MappedSemaphore {
     sem_t *semaphore;
     bool created;         // by sem_open, whose mapping is let go with sem_close
     bool not_a_semaphore; // what has the name is no semaphore's file; nothing is mapped
-    ino_t file;           // which file was mapped
+    ino_t file;           // which file was mapped, where it was not created
     dev_t file_system;
 };
 

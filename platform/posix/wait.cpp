@@ -88,6 +88,17 @@ struct Wait {
     MappedSemaphore semaphore; // what the name reached when it was last looked at
 };
 
+// Which file a semaphore that was created is in: the one that has its name now, as it was just
+// created. (One that was opened is known by the file it was mapped from.)
+void identify(Wait *wait)
+{
+    struct stat status;
+    if (wait->semaphore.created && stat(wait->file, &status) == 0) {
+        wait->semaphore.file = status.st_ino;
+        wait->semaphore.file_system = status.st_dev;
+    }
+}
+
 // Where the name has come to reach another semaphore (removed and made again by anyone, or
 // replaced), the wait goes on there, after the same checks, having first taken any count left on
 // the one it leaves: a count raised just before the name was removed is reported, not lost.
@@ -108,6 +119,7 @@ int follow_the_name(Wait *wait)
         return EINVAL;
     let_go(wait->semaphore);
     wait->semaphore = next;
+    identify(wait);
     guarded_semaphore = next.semaphore;
     return words_of_a_semaphore(next.semaphore) ? EAGAIN : EINVAL;
 }
@@ -176,6 +188,7 @@ WaitOutcome wait_named_semaphore(const char *name, const unsigned long *millisec
         }
     }
     wait.deadline = milliseconds != NULL ? &deadline : NULL;
+    identify(&wait);
     guarded_semaphore = wait.semaphore.semaphore;
     error = guarded(false, wait_for_count, &wait);
     let_go(wait.semaphore);
