@@ -25,6 +25,8 @@ release_check(reproducible ${here}/reproducible-test)
 release_check(signed-release ${here}/signed-release)
 set_tests_properties(signed-release PROPERTIES FIXTURES_SETUP signed FIXTURES_REQUIRED release)
 release_check(signing ${here}/signing-test)
+# The benchmarks run through, a few times each row: a bench that cannot finish fails here.
+release_check(bench env SEMSIGNAL_BENCH_QUICK=1 ${PROJECT_SOURCE_DIR}/scripts/bench)
 set_tests_properties(installed deb rpm zips installer tests-zip reproducible PROPERTIES
                      FIXTURES_REQUIRED release)
 set_tests_properties(signing PROPERTIES FIXTURES_REQUIRED "release;signed")
