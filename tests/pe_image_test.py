@@ -1,5 +1,5 @@
-"""Reads semsignal.exe or semwait.exe from outside, with pefile: the image's properties, its
-imports and the resources it carries, field by field; both carry the same.
+"""Reads semsignal.exe, semwait.exe or semhold.exe from outside, with pefile: the image's
+properties, its imports and the resources it carries, field by field; all three carry the same.
 
 usage: pe_image_test.py EXE MANIFEST_FILE
 """

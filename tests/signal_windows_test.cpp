@@ -170,6 +170,20 @@ TEST(Windows, EachCommandAsksOnlyForTheRightItNeeds)
     }
 }
 
+// The exit status of a process that the test started, which is ended if it has not ended within
+// 10 s, so that none is left behind; its handles are closed.
+DWORD status_of(PROCESS_INFORMATION &process)
+{
+    WaitForSingleObject(process.hProcess, 10000);
+    DWORD status = STILL_ACTIVE;
+    GetExitCodeProcess(process.hProcess, &status);
+    if (status == STILL_ACTIVE)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return status;
+}
+
 // Ctrl-Break ends a wait at once with the status of a program that the system's own handler ends;
 // racing a raise, it never takes a count that its status does not report. Ctrl-C, which a new
 // process group has disabled, stays ignored there.
@@ -187,17 +201,6 @@ TEST(Windows, CtrlBreakEndsTheWaitAndNeverLosesACount)
         return CreateProcessW(wide(semwait_path()).c_str(), &line[0], NULL, NULL, FALSE,
                               CREATE_NEW_PROCESS_GROUP, NULL, NULL, &startup, process) != FALSE;
     };
-    auto status_of = [](PROCESS_INFORMATION &process) {
-        WaitForSingleObject(process.hProcess, 10000);
-        DWORD status = STILL_ACTIVE;
-        GetExitCodeProcess(process.hProcess, &status);
-        if (status == STILL_ACTIVE)
-            TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return status;
-    };
-
     PROCESS_INFORMATION process;
     ASSERT_TRUE(start_waiter("30", &process));
     Sleep(300);
@@ -255,17 +258,7 @@ TEST(Windows, ClosingTheConsoleNeverLosesACount)
         PROCESS_INFORMATION process = {};
         CreateProcessW(program.c_str(), &line[0], NULL, NULL, FALSE, flags, NULL, NULL, &startup,
                        &process);
-        CloseHandle(process.hThread);
         return process;
-    };
-    auto status_of = [](PROCESS_INFORMATION &process) {
-        WaitForSingleObject(process.hProcess, 10000);
-        DWORD status = STILL_ACTIVE;
-        GetExitCodeProcess(process.hProcess, &status);
-        if (status == STILL_ACTIVE)
-            TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hProcess);
-        return status;
     };
     const int rounds = 30;
     int taken = 0;
