@@ -184,6 +184,21 @@ DWORD status_of(PROCESS_INFORMATION &process)
     return status;
 }
 
+// A round in which a waiter was ended just as the count it waits for was raised: its status says
+// whether it took the count, which the semaphore must agree with. The count is taken back, so
+// that the next waiter does not find it there. Returns whether the waiter took it.
+bool took_the_count(DWORD status, TestSemaphore &semaphore, int round)
+{
+    bool left = semaphore.take(0);
+    if (status == 0) {
+        EXPECT_FALSE(left) << "round " << round << ": a count taken, and still there";
+        return true;
+    }
+    EXPECT_EQ(status, static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) << "round " << round;
+    EXPECT_TRUE(left) << "round " << round << ": ended with nothing taken, and the count lost";
+    return false;
+}
+
 // Ctrl-Break ends a wait at once with the status of a program that the system's own handler ends;
 // racing a raise, it never takes a count that its status does not report. Ctrl-C, which a new
 // process group has disabled, stays ignored there.
@@ -223,16 +238,7 @@ TEST(Windows, CtrlBreakEndsTheWaitAndNeverLosesACount)
         Sleep(round % 5);
         semaphore.raise();
         GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
-        DWORD status = status_of(process);
-        // What the round raised is taken back, so that the next waiter does not find it there.
-        bool left = semaphore.take(0);
-        if (status == 0) {
-            taken++;
-            EXPECT_FALSE(left) << "round " << round << ": a count taken, and still there";
-        } else {
-            EXPECT_EQ(status, static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) << "round " << round;
-            EXPECT_TRUE(left) << "round " << round << ": interrupted, and the count lost";
-        }
+        taken += took_the_count(status_of(process), semaphore, round);
     }
     printf("%d rounds: %d waiters reported the count taken, %d were interrupted and left it\n",
            rounds, taken, rounds - taken);
@@ -277,15 +283,7 @@ TEST(Windows, ClosingTheConsoleNeverLosesACount)
         if (closed == 3)
             GTEST_SKIP() << "the waiter's console has no window here to close";
         ASSERT_EQ(closed, 0u);
-        // What the round raised is taken back, so that the next waiter does not find it there.
-        bool left = semaphore.take(0);
-        if (status == 0) {
-            taken++;
-            EXPECT_FALSE(left) << "round " << round << ": a count taken, and still there";
-        } else {
-            EXPECT_EQ(status, static_cast<DWORD>(STATUS_CONTROL_C_EXIT)) << "round " << round;
-            EXPECT_TRUE(left) << "round " << round << ": ended, and the count lost";
-        }
+        taken += took_the_count(status, semaphore, round);
     }
     printf("%d rounds: %d waiters reported the count taken, %d were ended and left it\n", rounds,
            taken, rounds - taken);
