@@ -78,7 +78,13 @@ TEST(Hold, KeepsASignalBetweenTwoWaitsAndEndsWithItsCommandsStatus)
         EXPECT_EQ(outcome.status, each.status);
         EXPECT_EQ(outcome.out + outcome.err, "");
     }
-    Outcome outcome = run_semhold({name, "no-such-command-semsignal-test", "argument"});
+    // Named in the working folder, so that no folder of the PATH that the tests' user may not
+    // search (execvp then says "Permission denied", as env does) comes into it.
+#ifdef _WIN32
+    Outcome outcome = run_semhold({name, ".\\no-such-command-semsignal-test.exe", "argument"});
+#else
+    Outcome outcome = run_semhold({name, "./no-such-command-semsignal-test", "argument"});
+#endif
     EXPECT_EQ(outcome.status, 127);
     EXPECT_EQ(outcome.out, "");
     EXPECT_EQ(outcome.err, failure_line(kRunStep, kNotFound));
