@@ -14,9 +14,8 @@ int main(int argc, char *argv[])
     }
 
     unsigned long status = 0;
-    SignalFailure failure;
-    HoldOutcome outcome =
-        hold_named_semaphore(argv[1], argc > 2 ? argv + 2 : nullptr, &status, &failure);
+    Failure failure;
+    HoldOutcome outcome = hold_named_semaphore(argv + 1, &status, &failure);
     if (outcome == HoldOutcome::ended)
         return static_cast<int>(status); // COMMAND's own, all 32 bits of it on Windows
     write_failure_line(failure);

@@ -51,14 +51,12 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    SignalFailure failure;
+    Failure failure;
     switch (wait_named_semaphore(argv[1], timed ? &milliseconds : nullptr, &failure)) {
     case WaitOutcome::taken:
         return 0;
     case WaitOutcome::timed_out:
         return 2;
-    case WaitOutcome::interrupted:
-        end_as_interrupted();
     case WaitOutcome::failed:
         break;
     }

@@ -1,9 +1,9 @@
 // The commands' lines, and the system's text for a failure.
-#include "system_text.h"
+#include "messages.h"
 
 #include <stdio.h>
 
-bool failed(const char *step, DWORD error, SignalFailure *failure)
+bool failed(const char *step, DWORD error, Failure *failure)
 {
     failure->step = step;
     wchar_t *text = failure->text;
@@ -60,7 +60,7 @@ void write_line(DWORD which, const wchar_t *line, int length)
     // Four bytes a UTF-16 unit hold the line in any code page that keeps no state; one that does
     // (ISO-2022, 50220 to 50222) may need more, and then the line goes in the OEM code page, whose
     // characters take two bytes at most, rather than not at all.
-    char bytes[(sizeof(SignalFailure::text) / sizeof(wchar_t) + 64) * 4];
+    char bytes[(sizeof(Failure::text) / sizeof(wchar_t) + 64) * 4];
     int size = WideCharToMultiByte(code_page, 0, line, length, NULL, 0, NULL, NULL);
     if (size <= 0 || size > static_cast<int>(sizeof bytes))
         code_page = GetOEMCP();
@@ -76,7 +76,7 @@ void write_usage_line(const char *text)
     write_line(STD_OUTPUT_HANDLE, line, _snwprintf(line, 64, L"%hs\r\n", text));
 }
 
-void write_failure_line(const SignalFailure &failure)
+void write_failure_line(const Failure &failure)
 {
     wchar_t line[sizeof failure.text / sizeof failure.text[0] + 64]; // room for label and CR LF
     write_line(STD_ERROR_HANDLE, line,

@@ -12,7 +12,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    SignalFailure failure;
+    Failure failure;
     if (!signal_named_semaphore(argv[1], &failure)) {
         write_failure_line(failure);
         return 1;

@@ -1,5 +1,6 @@
 // semwait over POSIX: the wait, its interruptions, and the name it follows.
-#include "semaphore_file.h"
+#include "checked_semaphore.h"
+#include "messages.h"
 
 #include <errno.h>
 #include <signal.h>
@@ -81,21 +82,14 @@ void catch_interruptions()
     sigprocmask(SIG_UNBLOCK, &woken, NULL);
 }
 
-// A wait, and the semaphore it waits on now.
-struct Wait {
-    char file[PATH_MAX];       // where the name is kept
-    const timespec *deadline;  // or NULL, to wait for good
-    MappedSemaphore semaphore; // what the name reached when it was last looked at
-};
-
-// Which file a semaphore that was created is in: the one that has its name now, as it was just
-// created. (One that was opened is known by the file it was mapped from.)
-void identify(Wait *wait)
+// Which file a semaphore that was made here is in: the one that has its name now, as it was just
+// made. (One that was opened is known by the file it was mapped from.)
+void identify(CheckedSemaphore *semaphore)
 {
     struct stat status;
-    if (wait->semaphore.created && stat(wait->file, &status) == 0) {
-        wait->semaphore.file = status.st_ino;
-        wait->semaphore.file_system = status.st_dev;
+    if (semaphore->made_here && stat(semaphore->file, &status) == 0) {
+        semaphore->device = status.st_dev;
+        semaphore->inode = status.st_ino;
     }
 }
 
@@ -103,108 +97,61 @@ void identify(Wait *wait)
 // replaced), the wait goes on there, after the same checks, having first taken any count left on
 // the one it leaves: a count raised just before the name was removed is reported, not lost.
 // Returns 0 where a count was taken, EAGAIN where the wait goes on, or the error of the new one.
-int follow_the_name(Wait *wait)
+int follow_the_name(CheckedSemaphore *semaphore)
 {
     struct stat now;
-    if (stat(wait->file, &now) != 0 ||
-        (now.st_ino == wait->semaphore.file && now.st_dev == wait->semaphore.file_system))
+    if (stat(semaphore->file, &now) != 0 ||
+        (now.st_ino == semaphore->inode && now.st_dev == semaphore->device))
         return EAGAIN; // absent or the same: the wait goes on where it is
-    if (sem_trywait(wait->semaphore.semaphore) == 0)
+    if (sem_trywait(semaphore->mapping) == 0)
         return 0;
-    MappedSemaphore next;
-    int error = map_semaphore(wait->file + sizeof "/dev/shm/sem." - 1, &next);
-    if (error != 0)
+    CheckedSemaphore next;
+    int error;
+    switch (open_checked_semaphore(semaphore->name, &next, &error)) {
+    case Opening::refused:
         return error;
-    if (next.not_a_semaphore)
+    case Opening::damaged:
         return EINVAL;
-    let_go(wait->semaphore);
-    wait->semaphore = next;
-    identify(wait);
-    guarded_semaphore = next.semaphore;
-    return words_of_a_semaphore(next.semaphore) ? EAGAIN : EINVAL;
+    case Opening::opened:
+        break;
+    }
+    close_checked_semaphore(*semaphore);
+    *semaphore = next;
+    identify(semaphore);
+    return reads_as_a_semaphore(next) ? EAGAIN : EINVAL;
 }
 
 // The wait, on a file whose words are checked first, until a count is taken (0), the deadline
 // passes (ETIMEDOUT), an interruption comes (EINTR) or the wait fails (its errno). It waits a
 // second at a time, and looks at its name between.
-int wait_for_count(void *context)
+int wait_for_count(CheckedSemaphore *semaphore, void *context)
 {
-    Wait *wait = static_cast<Wait *>(context);
-    if (!words_of_a_semaphore(wait->semaphore.semaphore))
-        return EINVAL;
+    const timespec *deadline = static_cast<const timespec *>(context);
     for (;;) {
         if (interruption != 0)
             return EINTR;
         timespec slice;
         clock_gettime(CLOCK_MONOTONIC, &slice);
         slice.tv_sec += 1;
-        const bool last =
-            wait->deadline != NULL &&
-            (wait->deadline->tv_sec < slice.tv_sec ||
-             (wait->deadline->tv_sec == slice.tv_sec && wait->deadline->tv_nsec <= slice.tv_nsec));
-        if (sem_clockwait(wait->semaphore.semaphore, CLOCK_MONOTONIC,
-                          last ? wait->deadline : &slice) == 0)
+        const bool last = deadline != NULL &&
+                          (deadline->tv_sec < slice.tv_sec || (deadline->tv_sec == slice.tv_sec &&
+                                                               deadline->tv_nsec <= slice.tv_nsec));
+        if (sem_clockwait(semaphore->mapping, CLOCK_MONOTONIC, last ? deadline : &slice) == 0)
             return 0; // taken, whatever arrived meanwhile
         if (errno != EINTR && errno != ETIMEDOUT)
             return errno;
         if (errno == ETIMEDOUT && last)
             return ETIMEDOUT;
         if (errno == ETIMEDOUT) {
-            int followed = follow_the_name(wait);
+            int followed = follow_the_name(semaphore);
             if (followed != EAGAIN)
                 return followed;
         }
     }
 }
 
-} // namespace
-
-WaitOutcome wait_named_semaphore(const char *name, const unsigned long *milliseconds,
-                                 SignalFailure *failure)
-{
-    catch_interruptions();
-    const char *step = milliseconds != NULL ? "sem_clockwait" : "sem_wait";
-    Wait wait;
-    int error = map_semaphore(name, &wait.semaphore);
-    if (error != 0) {
-        failed("sem_open", error, failure);
-        return WaitOutcome::failed;
-    }
-    // A file that semsignal would refuse is refused before the wait, in the wait's words.
-    if (wait.semaphore.not_a_semaphore || !file_of(name, wait.file)) {
-        failed(step, EINVAL, failure);
-        return WaitOutcome::failed;
-    }
-    // The deadline is on the monotonic clock, which a change of the time of day does not move, and
-    // absolute, so that a wait stopped and continued keeps it.
-    timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    if (milliseconds != NULL) {
-        deadline.tv_sec += static_cast<time_t>(*milliseconds / 1000);
-        deadline.tv_nsec += static_cast<long>(*milliseconds % 1000) * 1000000L;
-        if (deadline.tv_nsec >= 1000000000L) {
-            deadline.tv_sec++;
-            deadline.tv_nsec -= 1000000000L;
-        }
-    }
-    wait.deadline = milliseconds != NULL ? &deadline : NULL;
-    identify(&wait);
-    guarded_semaphore = wait.semaphore.semaphore;
-    error = guarded(false, wait_for_count, &wait);
-    let_go(wait.semaphore);
-    // A count taken is reported whatever else happened; otherwise an interruption ends the run as
-    // it ends a program, even where the file failed the wait after it came.
-    if (error == 0)
-        return WaitOutcome::taken;
-    if (interruption != 0)
-        return WaitOutcome::interrupted;
-    if (error == ETIMEDOUT)
-        return WaitOutcome::timed_out;
-    failed(step, error, failure);
-    return WaitOutcome::failed;
-}
-
-void end_as_interrupted()
+// Ends the process as the interruption that ended the wait ends a program: by that signal.
+[[noreturn]] void end_as_interrupted()
 {
     const int signal = interruption;
     if (nudging)
@@ -219,4 +166,50 @@ void end_as_interrupted()
     sigprocmask(SIG_UNBLOCK, &unblocked, NULL);
     raise(signal);
     _exit(128 + signal);
+}
+
+} // namespace
+
+WaitOutcome wait_named_semaphore(const char *name, const unsigned long *milliseconds,
+                                 Failure *failure)
+{
+    catch_interruptions();
+    const char *step = milliseconds != NULL ? kTimedWaitStep : kWaitStep;
+    CheckedSemaphore semaphore;
+    int error;
+    switch (open_checked_semaphore(name, &semaphore, &error)) {
+    case Opening::refused:
+        failed(kOpenStep, error, failure);
+        return WaitOutcome::failed;
+    case Opening::damaged: // refused before the wait, in the wait's words, as semsignal refuses it
+        failed(step, EINVAL, failure);
+        return WaitOutcome::failed;
+    case Opening::opened:
+        break;
+    }
+    // The deadline is on the monotonic clock, which a change of the time of day does not move, and
+    // absolute, so that a wait stopped and continued keeps it.
+    timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    if (milliseconds != NULL) {
+        deadline.tv_sec += static_cast<time_t>(*milliseconds / 1000);
+        deadline.tv_nsec += static_cast<long>(*milliseconds % 1000) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec++;
+            deadline.tv_nsec -= 1000000000L;
+        }
+    }
+    identify(&semaphore);
+    error = guarded(&semaphore, false, wait_for_count, milliseconds != NULL ? &deadline : NULL);
+    close_checked_semaphore(semaphore);
+    // A count taken is reported whatever else happened; otherwise an interruption ends the run as
+    // it ends a program, even where the file failed the wait after it came.
+    if (error == 0)
+        return WaitOutcome::taken;
+    if (interruption != 0)
+        end_as_interrupted();
+    if (error == ETIMEDOUT)
+        return WaitOutcome::timed_out;
+    failed(step, error, failure);
+    return WaitOutcome::failed;
 }

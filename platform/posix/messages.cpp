@@ -1,5 +1,5 @@
 // The commands' lines, and the C library's text for a failure.
-#include "semaphore_file.h"
+#include "messages.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -21,7 +21,7 @@ char *append(char *end, const char *limit, const char *text)
 
 } // namespace
 
-bool failed(const char *step, int error, SignalFailure *failure)
+bool failed(const char *step, int error, Failure *failure)
 {
     failure->step = step;
     // Where the C library fails without saying why, it is a name or a semaphore it cannot use.
@@ -37,7 +37,7 @@ void write_usage_line(const char *text)
     fputs(line, stdout);
 }
 
-void write_failure_line(const SignalFailure &failure)
+void write_failure_line(const Failure &failure)
 {
     char line[sizeof failure.text + 64] = {};
     const char *limit = line + sizeof line - 1;

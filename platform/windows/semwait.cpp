@@ -1,5 +1,5 @@
 // semwait over Win32: the wait and its interruptions.
-#include "system_text.h"
+#include "open_semaphore.h"
 
 namespace
 {
@@ -23,15 +23,11 @@ BOOL WINAPI on_control(DWORD event)
 } // namespace
 
 WaitOutcome wait_named_semaphore(const wchar_t *name, const unsigned long *milliseconds,
-                                 SignalFailure *failure)
+                                 Failure *failure)
 {
-    // Only the right to wait is asked for, so that a semaphore whose security grants no more than
-    // that can still be waited on. A new one gets the default security.
-    HANDLE semaphore = CreateSemaphoreExW(NULL, 0, 999, name, 0, SYNCHRONIZE);
-    if (semaphore == NULL) {
-        failed("CreateSemaphoreA", GetLastError(), failure);
+    HANDLE semaphore = open_semaphore(name, SYNCHRONIZE, failure); // the right to wait
+    if (semaphore == NULL)
         return WaitOutcome::failed;
-    }
     interrupted = CreateEventW(NULL, TRUE, FALSE, NULL);
     if (interrupted == NULL) {
         failed("CreateEventW", GetLastError(), failure);
@@ -45,17 +41,13 @@ WaitOutcome wait_named_semaphore(const wchar_t *name, const unsigned long *milli
     HANDLE both[2] = {interrupted, semaphore};
     DWORD waited = WaitForMultipleObjects(2, both, FALSE, milliseconds ? *milliseconds : INFINITE);
     DWORD error = GetLastError();
-    WaitOutcome outcome = waited == WAIT_OBJECT_0 + 1 ? WaitOutcome::taken
-                          : waited == WAIT_OBJECT_0   ? WaitOutcome::interrupted
-                          : waited == WAIT_TIMEOUT    ? WaitOutcome::timed_out
-                                                      : WaitOutcome::failed;
-    if (outcome == WaitOutcome::failed)
-        failed("WaitForMultipleObjects", error, failure);
     CloseHandle(semaphore);
-    return outcome;
-}
-
-void end_as_interrupted()
-{
-    ExitProcess(STATUS_CONTROL_C_EXIT);
+    if (waited == WAIT_OBJECT_0)
+        ExitProcess(STATUS_CONTROL_C_EXIT); // as the system's own handler ends a program
+    if (waited == WAIT_OBJECT_0 + 1)
+        return WaitOutcome::taken;
+    if (waited == WAIT_TIMEOUT)
+        return WaitOutcome::timed_out;
+    failed(kWaitStep, error, failure);
+    return WaitOutcome::failed;
 }

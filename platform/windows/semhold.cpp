@@ -1,6 +1,6 @@
 // semhold over Win32, where a semaphore vanishes with its last handle: it is held open while
 // COMMAND runs in a process of its own.
-#include "system_text.h"
+#include "open_semaphore.h"
 
 namespace
 {
@@ -61,18 +61,14 @@ const wchar_t *after_name(const wchar_t *line)
 
 } // namespace
 
-HoldOutcome hold_named_semaphore(const wchar_t *name, wchar_t *const *command,
-                                 unsigned long *status, SignalFailure *failure)
+HoldOutcome hold_named_semaphore(wchar_t *const *arguments, unsigned long *status, Failure *failure)
 {
-    // Only the right to wait is asked for, as semwait asks for it, which is right enough to hold
-    // the semaphore; a new one gets the default security.
-    HANDLE semaphore = CreateSemaphoreExW(NULL, 0, 999, name, 0, SYNCHRONIZE);
-    if (semaphore == NULL) {
-        failed("CreateSemaphoreA", GetLastError(), failure);
+    // The right to wait, as semwait asks for it, is right enough to hold the semaphore.
+    HANDLE semaphore = open_semaphore(arguments[0], SYNCHRONIZE, failure);
+    if (semaphore == NULL)
         return HoldOutcome::not_opened;
-    }
     SetConsoleCtrlHandler(on_control, TRUE);
-    if (command == NULL)
+    if (arguments[1] == NULL)
         Sleep(INFINITE);
 
     // COMMAND goes to CreateProcessW as it was typed, never split and quoted again; a batch file
@@ -85,7 +81,7 @@ HoldOutcome hold_named_semaphore(const wchar_t *name, wchar_t *const *command,
     command_running = true;
     if (!CreateProcessW(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
         DWORD error = GetLastError();
-        failed("CreateProcessW", error, failure);
+        failed(kRunStep, error, failure);
         CloseHandle(semaphore);
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                    ? HoldOutcome::not_found
