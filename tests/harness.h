@@ -94,6 +94,8 @@ void *semaphore_before_the_raise(const std::string &name);
 #else
 // Runs any program, found on the PATH, with its arguments.
 Outcome run_program(const std::vector<std::string> &command);
+// What the file holds, or "<no file>".
+std::string contents_of(const std::string &file);
 #endif
 // Starts `copies` runs with the same arguments all at once, then waits for every one.
 std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &arguments, int copies);

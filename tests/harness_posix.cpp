@@ -1,5 +1,5 @@
 // The tests' helpers over POSIX processes and named semaphores.
-#include "support.h"
+#include "harness.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 extern char **environ;
@@ -298,4 +300,10 @@ bool Waiter::released()
 Waiter::~Waiter()
 {
     released();
+}
+
+std::string contents_of(const std::string &file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    return stream ? std::string{std::istreambuf_iterator<char>(stream), {}} : "<no file>";
 }

@@ -1,5 +1,5 @@
 // The tests' helpers over Win32 processes, pipes and semaphores.
-#include "support.h"
+#include "harness.h"
 
 #include <windows.h>
 

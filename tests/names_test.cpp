@@ -2,7 +2,7 @@
 // separators, control characters, up to 400 bytes after the test's own prefix), each run held to
 // the command's whole contract against a semaphore the test made under the same name, and semwait
 // to its own in one run of ten.
-#include "support.h"
+#include "harness.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // semwait's behaviour that is the same on every target.
-#include "support.h"
+#include "harness.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // semsignal.exe's version record and manifest, read back the way the shell and the loader do.
-#include "support.h"
+#include "harness.h"
 
 #include <gtest/gtest.h>
 

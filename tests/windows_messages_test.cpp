@@ -1,7 +1,7 @@
 // What a reader of standard error sees of the system's text, which is in the user's language.
 // CTest runs this in a console, in a Russian and in an English locale, and gives in
 // SEMSIGNAL_TEST_OEM_CP the OEM code page that the locale has; elsewhere it is the system's own.
-#include "support.h"
+#include "harness.h"
 
 #include <gtest/gtest.h>
 
