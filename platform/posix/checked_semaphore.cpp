@@ -56,25 +56,51 @@ int create(const char *name, sem_t **created)
     return error;
 }
 
-// Whether the file that was opened can hold a semaphore of the C library's own: a regular file,
-// as long as a semaphore at least, with one link. A file shorter than that, planted by another
-// user before the name was first used, would make the raise count in memory that is not in the
-// file, or die of SIGBUS. A second link is another file planted under the name (where
-// fs.protected_hardlinks is 0, anyone may link a file of the same file system that they can
-// name, one they may not write among them); the C library's own semaphore has a second link only
-// for the moment in which sem_open moves a new one into place, so that is waited out.
-bool holds_a_semaphore(int fd, struct stat &status)
+// What the file that was opened is: one that can hold a semaphore of the C library's own (a regular
+// file, as long as a semaphore at least, with one link), one that cannot, or one whose name was
+// removed or replaced since it was opened (no link left). A file shorter than a semaphore,
+// planted by another user before the name was first used, would make the raise count in memory
+// that is not in the file, or die of SIGBUS. A second link is another file planted under the
+// name (where fs.protected_hardlinks is 0, anyone may link a file of the same file system that
+// they can name, one they may not write among them); the C library's own semaphore has a second
+// link only for the moment in which sem_open moves a new one into place, so that is waited out.
+enum class File { sound, damaged, unlinked };
+File look_at(int fd, struct stat &status)
 {
     for (int look = 0; fstat(fd, &status) == 0; look++) {
+        if (status.st_nlink == 0)
+            return File::unlinked;
         if (!S_ISREG(status.st_mode) || status.st_size < static_cast<off_t>(sizeof(sem_t)))
-            return false;
+            return File::damaged;
         if (status.st_nlink == 1)
-            return true;
+            return File::sound;
         const timespec moment = {0, 1000000};
         if (look == 10 || nanosleep(&moment, NULL) != 0)
-            return false;
+            return File::damaged;
     }
-    return false;
+    return File::damaged;
+}
+
+// Opens the semaphore's file into `fd`, or creates the semaphore where there is none (`made_here`).
+Opening open_or_create(CheckedSemaphore *semaphore, int *fd, int *error)
+{
+    semaphore->made_here = true;
+    *error = 0;
+    if (!place_of(semaphore->name, semaphore->file)) {
+        *error = create(semaphore->name, &semaphore->mapping); // which fails, with its reason
+        return *error == 0 ? Opening::opened : Opening::refused;
+    }
+    // A name too long for a file is refused by sem_open, in its own words.
+    for (int round = 0; (*fd = open_file(semaphore->file)) < 0; round++) {
+        *error = errno;
+        if ((*error != ENOENT && *error != ENAMETOOLONG) || round == 3)
+            return Opening::refused;
+        *error = create(semaphore->name, &semaphore->mapping);
+        if (*error != EEXIST)
+            return *error == 0 ? Opening::opened : Opening::refused;
+    }
+    semaphore->made_here = false;
+    return Opening::opened;
 }
 
 } // namespace
@@ -87,33 +113,28 @@ Opening open_checked_semaphore(const char *name, CheckedSemaphore *semaphore, in
     while (*name == '/')
         name++;
     semaphore->name = name;
-    semaphore->made_here = true;
-    *error = 0;
-    if (!place_of(name, semaphore->file)) {
-        *error = create(name, &semaphore->mapping); // which fails, with the C library's reason
-        return *error == 0 ? Opening::opened : Opening::refused;
+    // A file whose name was removed or replaced after it was opened is not damaged: the name has
+    // moved on, and is opened again, as a waiter that follows its name opens it, for a few tries.
+    for (int round = 0; round < 4; round++) {
+        int fd = -1;
+        Opening opening = open_or_create(semaphore, &fd, error);
+        if (opening != Opening::opened || semaphore->made_here)
+            return opening;
+        struct stat status;
+        const File file = look_at(fd, status);
+        void *memory = MAP_FAILED;
+        if (file == File::sound) {
+            memory = mmap(NULL, sizeof(sem_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            semaphore->device = status.st_dev;
+            semaphore->inode = status.st_ino;
+        }
+        close(fd);
+        semaphore->mapping = static_cast<sem_t *>(memory);
+        if (file != File::unlinked)
+            return memory == MAP_FAILED ? Opening::damaged : Opening::opened;
     }
-    // A name too long for a file is refused by sem_open, in its own words.
-    int fd;
-    for (int round = 0; (fd = open_file(semaphore->file)) < 0; round++) {
-        *error = errno;
-        if ((*error != ENOENT && *error != ENAMETOOLONG) || round == 3)
-            return Opening::refused;
-        *error = create(name, &semaphore->mapping);
-        if (*error != EEXIST)
-            return *error == 0 ? Opening::opened : Opening::refused;
-    }
-    semaphore->made_here = false;
-    void *memory = MAP_FAILED;
-    struct stat status;
-    if (holds_a_semaphore(fd, status)) {
-        memory = mmap(NULL, sizeof(sem_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        semaphore->device = status.st_dev;
-        semaphore->inode = status.st_ino;
-    }
-    close(fd);
-    semaphore->mapping = static_cast<sem_t *>(memory);
-    return memory == MAP_FAILED ? Opening::damaged : Opening::opened;
+    *error = EAGAIN; // the name never stayed long enough to be opened
+    return Opening::refused;
 }
 
 // The two words of the file that sem_post reads before it raises the count, as the C library

@@ -49,25 +49,32 @@ void on_guarded_signal(int signal, siginfo_t *info, void *)
             callers_signals = callers_signals | (1 << i);
 }
 
-} // namespace
+// The guard's own time limit, where it has one. Only a guard with a limit calls these, so that a
+// command whose operations have none binds no timer call.
+struct Limit {
+    int signal;      // the timer's
+    bool (*make)();  // false where no timer could be made
+    void (*start)(); // the second begins
+    void (*end)();   // the timer is deleted
+};
 
 // Reading or raising dies of SIGBUS where the mapped file has lost its page, the C library aborts
 // on contents it does not expect, and contents changed under it can turn its wake-up of waiters
 // into a wait. Each of these ends the operation, which then fails with EINVAL, as sem_post does on
-// something that is not a semaphore. A raise takes microseconds, and is `timed`: the second allowed
-// it is measured by a timer of the guard's own, so that the caller's alarm and SIGALRM stay the
-// caller's; a wait lasts as long as it waits. The guard's signals are unblocked for the operation,
-// since a blocked SIGBUS kills and a blocked timer never fires. Handlers, timer, signal mask and
-// the caller's pending signals are left as they were found.
-int guarded(CheckedSemaphore *semaphore, bool timed,
-            int (*operation)(CheckedSemaphore *semaphore, void *context), void *context)
+// something that is not a semaphore. A raise takes microseconds, and is given a `limit`: the
+// second allowed it is measured by a timer of the guard's own, so that the caller's alarm and
+// SIGALRM stay the caller's; a wait lasts as long as it waits. The guard's signals are unblocked
+// for the operation, since a blocked SIGBUS kills and a blocked timer never fires. Handlers,
+// timer, signal mask and the caller's pending signals are left as they were found.
+int guard(CheckedSemaphore *semaphore, const Limit *limit,
+          int (*operation)(CheckedSemaphore *semaphore, void *context), void *context)
 {
     watched = semaphore;
     int *signals = guarded_signals;
-    const int guards = timed ? 3 : 2;
+    const int guards = limit != NULL ? 3 : 2;
     signals[0] = SIGBUS;
     signals[1] = SIGABRT;
-    signals[2] = guards == 3 ? SIGRTMIN : 0;
+    signals[2] = limit != NULL ? limit->signal : 0;
     struct sigaction give_up = {}, before[3];
     give_up.sa_sigaction = on_guarded_signal;
     give_up.sa_flags = SA_SIGINFO;
@@ -79,13 +86,7 @@ int guarded(CheckedSemaphore *semaphore, bool timed,
         sigaddset(&guarded_set, signals[i]);
         sigaddset(&give_up.sa_mask, signals[i]);
     }
-    sigevent expiry = {};
-    expiry.sigev_notify = SIGEV_SIGNAL;
-    expiry.sigev_signo = signals[2];
-    expiry.sigev_value.sival_ptr = &went_wrong;
-    timer_t timer;
-    const bool has_timer = guards == 3 && timer_create(CLOCK_MONOTONIC, &expiry, &timer) == 0;
-    const itimerspec one_second = {{0, 0}, {1, 0}};
+    const bool has_timer = limit != NULL && limit->make();
     operating = 0;
     callers_signals = 0;
     sigprocmask(SIG_BLOCK, NULL, &callers);
@@ -95,7 +96,7 @@ int guarded(CheckedSemaphore *semaphore, bool timed,
         sigprocmask(SIG_UNBLOCK, &guarded_set, NULL);
         operating = 1;
         if (has_timer)
-            timer_settime(timer, 0, &one_second, NULL);
+            limit->start();
         error = !reads_as_a_semaphore(*semaphore) ? EINVAL
                 : operation != NULL               ? operation(semaphore, context)
                                                   : 0;
@@ -104,7 +105,7 @@ int guarded(CheckedSemaphore *semaphore, bool timed,
     }
     operating = 0;
     if (has_timer)
-        timer_delete(timer);
+        limit->end();
     sigprocmask(SIG_BLOCK, &guarded_set, NULL);
     for (int i = 0; i < guards; i++)
         sigaction(signals[i], &before[i], NULL);
@@ -113,4 +114,44 @@ int guarded(CheckedSemaphore *semaphore, bool timed,
         if (callers_signals & (1 << i))
             raise(signals[i]);
     return error;
+}
+
+// A second, on a timer of the guard's own, whose signal is told apart from anyone else's SIGRTMIN
+// by its origin and value.
+timer_t second;
+
+bool make_a_second()
+{
+    sigevent expiry = {};
+    expiry.sigev_notify = SIGEV_SIGNAL;
+    expiry.sigev_signo = SIGRTMIN;
+    expiry.sigev_value.sival_ptr = &went_wrong;
+    return timer_create(CLOCK_MONOTONIC, &expiry, &second) == 0;
+}
+
+void start_the_second()
+{
+    const itimerspec one_second = {{0, 0}, {1, 0}};
+    timer_settime(second, 0, &one_second, NULL);
+}
+
+void end_the_second()
+{
+    timer_delete(second);
+}
+
+} // namespace
+
+int guarded(CheckedSemaphore *semaphore,
+            int (*operation)(CheckedSemaphore *semaphore, void *context), void *context)
+{
+    return guard(semaphore, NULL, operation, context);
+}
+
+int guarded_for_a_second(CheckedSemaphore *semaphore,
+                         int (*operation)(CheckedSemaphore *semaphore, void *context),
+                         void *context)
+{
+    const Limit a_second = {SIGRTMIN, make_a_second, start_the_second, end_the_second};
+    return guard(semaphore, &a_second, operation, context);
 }

@@ -12,7 +12,7 @@ HoldOutcome hold_named_semaphore(char *const *arguments, unsigned long *, Failur
     int error;
     switch (open_checked_semaphore(arguments[0], &semaphore, &error)) {
     case Opening::opened:
-        error = guarded(&semaphore, false, nullptr, nullptr); // a look at its words
+        error = guarded(&semaphore, nullptr, nullptr); // a look at its words
         close_checked_semaphore(semaphore);
         break;
     case Opening::damaged:

@@ -26,7 +26,7 @@ bool signal_named_semaphore(const char *name, Failure *failure)
     case Opening::opened:
         break;
     }
-    error = guarded(&semaphore, true, raise_count, nullptr);
+    error = guarded_for_a_second(&semaphore, raise_count, nullptr);
     close_checked_semaphore(semaphore);
     return error == 0 || failed(kRaiseStep, error, failure);
 }

@@ -200,7 +200,7 @@ WaitOutcome wait_named_semaphore(const char *name, const unsigned long *millisec
         }
     }
     identify(&semaphore);
-    error = guarded(&semaphore, false, wait_for_count, milliseconds != NULL ? &deadline : NULL);
+    error = guarded(&semaphore, wait_for_count, milliseconds != NULL ? &deadline : NULL);
     close_checked_semaphore(semaphore);
     // A count taken is reported whatever else happened; otherwise an interruption ends the run as
     // it ends a program, even where the file failed the wait after it came.
