@@ -1,5 +1,7 @@
 // semhold NAME [COMMAND [ARG...]]: hold the named semaphore, creating it if there is none, while
-// COMMAND runs, and end with COMMAND's exit status; without COMMAND, until interrupted.
+// COMMAND runs, and end with COMMAND's exit status; without COMMAND, until interrupted. As env,
+// nohup and timeout do, it ends 125 where it fails itself, 126 where COMMAND cannot be run and
+// 127 where it cannot be found, so that a caller can tell those from COMMAND's own status.
 #include "named_semaphore.h"
 
 #ifdef _WIN32
@@ -10,7 +12,7 @@ int main(int argc, char *argv[])
 {
     if (argc < 2 || argv[1][0] == 0) {
         write_usage_line("ERROR: no semaphore name provided");
-        return 1;
+        return 125;
     }
 
     unsigned long status = 0;
@@ -19,6 +21,5 @@ int main(int argc, char *argv[])
     if (outcome == HoldOutcome::ended)
         return static_cast<int>(status); // COMMAND's own, all 32 bits of it on Windows
     write_failure_line(failure);
-    // As env, nohup and timeout end where their command cannot be found, or not be run.
-    return outcome == HoldOutcome::not_found ? 127 : outcome == HoldOutcome::not_runnable ? 126 : 1;
+    return outcome == HoldOutcome::not_found ? 127 : outcome == HoldOutcome::not_runnable ? 126 : 125;
 }
