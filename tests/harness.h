@@ -3,6 +3,7 @@
 #ifndef SEMSIGNAL_TESTS_SUPPORT_H
 #define SEMSIGNAL_TESTS_SUPPORT_H
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,30 @@ inline const std::string kRunStep = "execvp";
 #endif
 const long kNotFound = 2;
 
+// How a process ended, as the system reports it: it exited with a status, or a signal killed it.
+struct Ending {
+    Ending(int exit_status) : status(exit_status) {} // exited
+    Ending(int exit_status, int killing_signal) : status(exit_status), signal(killing_signal) {}
+    bool operator==(const Ending &other) const
+    {
+        return status == other.status && signal == other.signal;
+    }
+    bool operator!=(const Ending &other) const { return !(*this == other); }
+    int status; // where it exited, else -1
+    int signal = 0;
+};
+inline Ending killed_by(int signal)
+{
+    return Ending(-1, signal);
+}
+std::ostream &operator<<(std::ostream &stream, const Ending &ending);
+
 struct Outcome {
-    int status = -1;
+    int status = -1; // the exit status, or -1 where a signal killed it
+    int signal = 0;  // the signal that killed it (POSIX only)
     std::string out;
     std::string err;
+    Ending ending() const { return Ending(status, signal); }
 };
 
 // The line the command writes when `step` fails with this error of the system's (errno, or a
@@ -96,6 +117,9 @@ void *semaphore_before_the_raise(const std::string &name);
 Outcome run_program(const std::vector<std::string> &command);
 // What the file holds, or "<no file>".
 std::string contents_of(const std::string &file);
+// The words before a command that load tests/misbehaving_calls.cpp into it, with `setting` (one
+// of its variables, NAME=VALUE) in its environment.
+std::vector<std::string> misbehaving(const std::string &setting);
 #endif
 // Starts `copies` runs with the same arguments all at once, then waits for every one.
 std::vector<Outcome> run_semsignal_together(const std::vector<std::string> &arguments, int copies);

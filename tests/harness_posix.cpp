@@ -22,6 +22,13 @@
 
 extern char **environ;
 
+std::ostream &operator<<(std::ostream &stream, const Ending &ending)
+{
+    if (ending.signal != 0)
+        return stream << "killed by " << strsignal(ending.signal);
+    return stream << "exited with " << ending.status;
+}
+
 std::string failure_line(const std::string &step, long error)
 {
     return step + " failed: " + strerror(static_cast<int>(error)) + "\n";
@@ -130,7 +137,8 @@ Outcome finish(const Started &started)
     int status = 0;
     while (waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
     }
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return outcome;
 }
 
@@ -306,4 +314,11 @@ std::string contents_of(const std::string &file)
 {
     std::ifstream stream(file, std::ios::binary);
     return stream ? std::string{std::istreambuf_iterator<char>(stream), {}} : "<no file>";
+}
+
+std::vector<std::string> misbehaving(const std::string &setting)
+{
+    // The sanitizers' run-time then is not the first library loaded, which they allow when told.
+    return {"env", "ASAN_OPTIONS=verify_asan_link_order=0",
+            "LD_PRELOAD=" + beside_the_tests("libmisbehaving_calls.so"), setting};
 }

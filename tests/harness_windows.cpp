@@ -60,6 +60,11 @@ unsigned written_code_page()
 }
 
 // The command that the tests start shares the test's console, if it has one.
+std::ostream &operator<<(std::ostream &stream, const Ending &ending)
+{
+    return stream << "exited with " << ending.status;
+}
+
 std::string failure_line(const std::string &step, long error)
 {
     std::wstring line = wide(step) + L" failed: " + system_text(error) + L"\r\n";

@@ -73,11 +73,21 @@ TEST(PosixWait, AnInterruptionEndsTheWaitAtOnceByTheSameSignal)
             kill(static_cast<pid_t>(waiter.process()), signal);
             end_within(waiter, 0.5);
             Outcome outcome = waiter.outcome();
-            EXPECT_EQ(outcome.status, 128 + signal);
+            EXPECT_EQ(outcome.ending(), killed_by(signal));
             EXPECT_EQ(outcome.out + outcome.err, "");
             EXPECT_LT(seconds_since(start), 0.5);
         }
     }
+    // SIGINT just after the wait looked at whether anything interrupted it, and just before it
+    // waits: the interruption still ends the wait at once.
+    auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> command = {"timeout", "-s", "KILL", "5"};
+    for (const std::string &word : misbehaving("SEMSIGNAL_TEST_SIGINT_IN_CLOCK=2"))
+        command.push_back(word);
+    command.insert(command.end(), {semwait_path(), name});
+    Outcome outcome = run_program(command);
+    EXPECT_EQ(outcome.ending(), killed_by(SIGINT)) << "between the look and the wait";
+    EXPECT_LT(seconds_since(start), 0.5) << "between the look and the wait";
     semaphore.raise();
     EXPECT_EQ(semaphore.count(), 1);
 }
@@ -133,12 +143,12 @@ TEST(PosixWait, AFileTruncatedDuringTheWaitFailsItUnlessAnInterruptionCameFirst)
     const struct {
         std::vector<std::string> seconds;
         int signal; // sent after the truncation, or 0
-        int status;
+        Ending ending;
         std::string line;
     } rows[] = {
         {{"1"}, 0, 1, failure_line("sem_clockwait", EINVAL)},
-        {{}, SIGTERM, 128 + SIGTERM, ""},
-        {{"30"}, SIGINT, 128 + SIGINT, ""},
+        {{}, SIGTERM, killed_by(SIGTERM), ""},
+        {{"30"}, SIGINT, killed_by(SIGINT), ""},
     };
     for (const auto &each : rows) {
         SCOPED_TRACE(each.signal == 0 ? "the deadline" : strsignal(each.signal));
@@ -154,7 +164,7 @@ TEST(PosixWait, AFileTruncatedDuringTheWaitFailsItUnlessAnInterruptionCameFirst)
             kill(static_cast<pid_t>(waiter.process()), each.signal);
         }
         Outcome outcome = waiter.outcome();
-        EXPECT_EQ(outcome.status, each.status);
+        EXPECT_EQ(outcome.ending(), each.ending);
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(outcome.err, each.line);
     }
@@ -191,7 +201,7 @@ TEST(PosixWait, AnInterruptionRacingASignalNeverLosesACount)
             taken++;
             EXPECT_FALSE(left) << "round " << round << ": a count taken, and still there";
         } else {
-            EXPECT_EQ(outcome.status, 128 + signal) << "round " << round;
+            EXPECT_EQ(outcome.ending(), killed_by(signal)) << "round " << round;
             EXPECT_TRUE(left) << "round " << round << ": interrupted, and the count lost";
             interrupted++;
         }

@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <set>
+#include <thread>
 
 namespace
 {
@@ -209,16 +210,22 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
                                             signal + ")) or die; kill " + signal +
                                             ", $$; exec @ARGV or die"};
     };
-    // A file too short for a semaphore, swapped for a sound one while the command opens it
-    // (strace holds the open of that file back for 0.4 s; LeakSanitizer cannot run under it).
-    const std::vector<std::string> swapped_while_opening = {
-        "sh", "-c",
-        "f=/dev/shm/sem.@NAME@; "
-        "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P \"$f\" -e "
-        "inject=openat:delay_exit=400000 \"$@\" & "
-        "sleep 0.2; { head -c 8 /dev/zero; printf '\\200'; head -c 23 /dev/zero; } >\"$f.new\" && "
-        "mv \"$f.new\" \"$f\"; wait $!",
-        "sh"};
+    // The name moved on while the command opens its file (strace holds the open of that file back
+    // for 0.4 s; LeakSanitizer cannot run under it): `then` runs meanwhile, on the file $f.
+    auto while_opening = [](const std::string &then) {
+        return std::vector<std::string>{
+            "sh", "-c",
+            "f=/dev/shm/sem.@NAME@; "
+            "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P \"$f\" -e "
+            "inject=openat:delay_exit=400000 \"$@\" & sleep 0.2; " +
+                then + "; wait $!",
+            "sh"};
+    };
+    // A file too short for a semaphore, swapped for a sound one, and a sound one removed.
+    const std::vector<std::string> swapped_while_opening = while_opening(
+        "{ head -c 8 /dev/zero; printf '\\200'; head -c 23 /dev/zero; } >\"$f.new\" && "
+        "mv \"$f.new\" \"$f\"");
+    const std::vector<std::string> removed_while_opening = while_opening("rm \"$f\"");
     const std::string sound = semaphore_file(0, 0, 128);
     const Plant nothing = Plant::nothing, file = Plant::file, leased_file = Plant::leased_file,
                 linked_file = Plant::linked_file;
@@ -227,11 +234,12 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
         Plant plant;
         std::string contents;
         std::vector<std::string> caller; // runs the command and its name, as the caller does
-        int status;
+        Ending status;
         std::string line; // standard error, whole
         double seconds;   // at most
         bool needs_root;
         std::string after = kAsFound; // the file's contents afterwards
+        bool raises_only = false;     // a row of semsignal's alone
         // The caller's words may hold @NAME@, the name of the row's semaphore.
     } rows[] = {
         {"empty", file, "", {}, 1, refused, 0.5, false},
@@ -241,8 +249,11 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
         {"garbage", file, garbage, {}, 1, refused, 0.5, false},
         {"private to one process", file, semaphore_file(0, 0, 0), {}, 1, refused, 0.5, false},
         {"a second link", linked_file, sound, {}, 1, refused, 0.5, false},
-        {"too short, swapped for a sound one", file, sound.substr(0, 12), swapped_while_opening, 1,
-         refused, 5, false, sound},
+        // The name reaches a sound semaphore by the time of the raise, which raises that one.
+        {"too short, swapped for a sound one", file, sound.substr(0, 12), swapped_while_opening, 0,
+         "", 5, false, semaphore_file(1, 0, 128)},
+        {"removed while it is opened", file, sound, removed_while_opening, 0, "", 5, false,
+         semaphore_file(1, 0, 128)},
         {"SIGRTMIN pending", file, sound, pending("34"), 0, "", 0.5, false,
          semaphore_file(1, 0, 128)},
         {"SIGBUS pending", file, sound, pending("7"), 0, "", 0.5, false, semaphore_file(1, 0, 128)},
@@ -273,10 +284,13 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
          0.5,
          false},
         {"at its highest value, a watchdog, and standard error full", file,
-         semaphore_file(SEM_VALUE_MAX, 0, 128), watchdog_and_full_pipe, 128 + SIGALRM, "", 5,
+         semaphore_file(SEM_VALUE_MAX, 0, 128), watchdog_and_full_pipe, killed_by(SIGALRM), "", 5,
          false},
         {"sparse, on a full file system", nothing, "", full_file_system, 1, refused, 0.5, true},
         {"the same, SIGBUS blocked", nothing, "", full_without_sigbus, 1, refused, 0.5, true},
+        // The guard gives the raise a second of its own.
+        {"a raise that never returns", file, sound, misbehaving("SEMSIGNAL_TEST_HANG_SEM_POST=1"),
+         1, refused, 3, false, kAsFound, true},
         {"leased by another user",
          leased_file,
          semaphore_file(0, 0, 128),
@@ -298,7 +312,7 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
             SCOPED_TRACE(std::string(each.row) + other);
             const bool waits = other.find("semwait") != std::string::npos;
             const bool holds = other.find("semhold") != std::string::npos;
-            if ((waits || holds) && (each.status != 1 || each.line.empty()))
+            if ((waits || holds) && (each.status != 1 || each.line.empty() || each.raises_only))
                 continue;
             std::string name = unique_name("damaged");
             LeftBehind left_behind(name);
@@ -323,7 +337,7 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
             Outcome outcome = run_program(command);
             double took =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            EXPECT_EQ(outcome.status, each.status);
+            EXPECT_EQ(outcome.ending(), holds ? Ending(125) : each.status); // semhold's own
             EXPECT_EQ(outcome.out, "");
             EXPECT_EQ(outcome.err, each.line != refused ? each.line
                                    : waits              ? failure_line("sem_clockwait", EINVAL)
@@ -333,12 +347,14 @@ TEST(Posix, NoFileAndNoCallerMakesTheRaiseWaitDieOrLie)
             EXPECT_EQ(contents_of(path), each.after != kAsFound  ? each.after
                                          : each.plant == nothing ? "<no file>"
                                                                  : each.contents);
-            for (const std::string &file : temporary_semaphore_files()) {
-                if (temporary_before.count(file) == 0) {
-                    ADD_FAILURE() << file << " is left behind";
-                    unlink(("/dev/shm/" + file).c_str());
-                }
-            }
+            // Another process's semaphore being made has a temporary file for some microseconds:
+            // one that is new and still there a moment later was left behind by this row. It is
+            // reported, never removed, since nothing tells whose it is.
+            std::set<std::string> temporary_after = temporary_semaphore_files();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            for (const std::string &file : temporary_semaphore_files())
+                if (temporary_before.count(file) == 0 && temporary_after.count(file) == 1)
+                    ADD_FAILURE() << "/dev/shm/" << file << " is left behind";
         }
     }
     if (skipped > 0)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 namespace
 {
 
@@ -38,15 +40,18 @@ TEST(Hold, KeepsASignalBetweenTwoWaitsAndEndsWithItsCommandsStatus)
     LeftBehind left_behind(name);
     const struct {
         std::string script;
-        int status;
+        Ending ending;
     } rows[] = {
         {"@SEMSIGNAL@ @NAME@@THEN@@SEMWAIT@ @NAME@ 0", 0},
         {"exit 42", 42},
+#ifndef _WIN32
+        {"kill -TERM $$", killed_by(SIGTERM)}, // COMMAND runs in semhold's place
+#endif
     };
     for (const auto &each : rows) {
         SCOPED_TRACE(each.script);
         Outcome outcome = hold_around_a_shell(name, each.script);
-        EXPECT_EQ(outcome.status, each.status);
+        EXPECT_EQ(outcome.ending(), each.ending);
         EXPECT_EQ(outcome.out + outcome.err, "");
     }
     // Named in the working folder, so that no folder of the PATH that the tests' user may not
