@@ -21,5 +21,12 @@ int main(int argc, char *argv[])
     if (outcome == HoldOutcome::ended)
         return static_cast<int>(status); // COMMAND's own, all 32 bits of it on Windows
     write_failure_line(failure);
-    return outcome == HoldOutcome::not_found ? 127 : outcome == HoldOutcome::not_runnable ? 126 : 125;
+    switch (outcome) {
+    case HoldOutcome::not_found:
+        return 127;
+    case HoldOutcome::not_runnable:
+        return 126;
+    default:
+        return 125;
+    }
 }

@@ -13,6 +13,7 @@ inline const char *const kOpenStep = "CreateSemaphoreA";
 inline const char *const kRaiseStep = "ReleaseSemaphore";
 inline const char *const kWaitStep = "WaitForMultipleObjects";
 inline const char *const kRunStep = "CreateProcessW";
+inline const char *const kReadLineStep = "GetCommandLineW"; // a line no known runtime reads so
 
 // Fills `failure` with the step and the system's message for `error`, without its line break
 // (`error N` where there is none); returns false.

@@ -26,11 +26,13 @@ bool blank(wchar_t c)
 }
 
 // The rest of the command line after the program's name, NAME and the blanks after it, exactly as
-// typed, found by the rules by which the C runtime split the line into wmain's arguments: the
-// program's name runs to the first blank outside quotes; in NAME a quote after an even number of
-// backslashes (none included) opens or closes a quoted part, one after an odd number is a quote
-// of the name, and inside a quoted part "" is a quote of the name too.
-const wchar_t *after_name(const wchar_t *line)
+// typed, where the line read as the C runtime reads an argument gives `name`; NULL where it does
+// not. The program's name runs to the first blank outside quotes. In NAME, backslashes before a
+// quote give half their number, and the quote after an even number of them (none included) opens
+// or closes a quoted part, one after an odd number is a quote of the name; other backslashes are
+// themselves. Inside a quoted part "" is a quote of the name too, after which later runtimes stay
+// inside the quotes and Windows' own msvcrt.dll `leaves_quotes`.
+wchar_t *after_name(wchar_t *line, const wchar_t *name, bool leaves_quotes)
 {
     bool quoted = false;
     for (; *line != 0 && (quoted || !blank(*line)); line++)
@@ -42,45 +44,68 @@ const wchar_t *after_name(const wchar_t *line)
         int backslashes = 0;
         for (; *line == L'\\'; line++)
             backslashes++;
-        if (*line != L'"' || backslashes % 2 == 1) {
-            // A quote of the name, or another character; after backslashes, the next round
-            // looks at it afresh.
-            if (*line == L'"' || backslashes == 0)
-                line++;
-        } else if (quoted && line[1] == L'"') {
-            line += 2;
-        } else {
+        const bool quote = *line == L'"';
+        for (int given = quote ? backslashes / 2 : backslashes; given > 0; given--)
+            if (*name++ != L'\\')
+                return NULL;
+        if (quote && backslashes % 2 == 0 && !(quoted && line[1] == L'"')) {
             quoted = !quoted;
             line++;
-        }
+        } else if (quote || backslashes == 0) { // a character of the name, a quote among them
+            if (quote && backslashes % 2 == 0) {
+                quoted = !leaves_quotes;
+                line++;
+            }
+            if (*name++ != *line++)
+                return NULL;
+        } // else: after backslashes, the next round looks at what follows them afresh
     }
     while (blank(*line))
         line++;
-    return line;
+    return *name == 0 ? line : NULL;
+}
+
+// Whether the line's first word, the program CreateProcessW is to run, is nothing but blanks.
+bool names_nothing(const wchar_t *command)
+{
+    const bool quoted = *command == L'"';
+    command += quoted;
+    while (blank(*command))
+        command++;
+    return *command == 0 || (quoted && *command == L'"');
 }
 
 } // namespace
 
 HoldOutcome hold_named_semaphore(wchar_t *const *arguments, unsigned long *status, Failure *failure)
 {
+    // NAME and COMMAND come from one reading of the line: the one that gave the C runtime's NAME.
+    wchar_t *line = GetCommandLineW();
+    wchar_t *command = after_name(line, arguments[0], false);
+    if (command == NULL)
+        command = after_name(line, arguments[0], true);
+    if (command == NULL) {
+        failed(kReadLineStep, ERROR_BAD_ARGUMENTS, failure);
+        return HoldOutcome::not_opened;
+    }
     // The right to wait, as semwait asks for it, is right enough to hold the semaphore.
     HANDLE semaphore = open_semaphore(arguments[0], SYNCHRONIZE, failure);
     if (semaphore == NULL)
         return HoldOutcome::not_opened;
     SetConsoleCtrlHandler(on_control, TRUE);
-    if (arguments[1] == NULL)
+    if (*command == 0)
         Sleep(INFINITE);
 
-    // COMMAND goes to CreateProcessW as it was typed, never split and quoted again; a batch file
-    // is run through cmd.exe by CreateProcessW itself.
-    static wchar_t line[32768]; // CreateProcessW may write to it
-    lstrcpynW(line, after_name(GetCommandLineW()), 32768);
+    // COMMAND goes to CreateProcessW as it was typed, never split and quoted again, in the
+    // process's own line, which CreateProcessW may write to; a batch file is run through cmd.exe
+    // by CreateProcessW itself. Nothing to run is a program that is not found.
     PROCESS_INFORMATION process;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     command_running = true;
-    if (!CreateProcessW(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
-        DWORD error = GetLastError();
+    if (names_nothing(command) ||
+        !CreateProcessW(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+        DWORD error = names_nothing(command) ? ERROR_FILE_NOT_FOUND : GetLastError();
         failed(kRunStep, error, failure);
         CloseHandle(semaphore);
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
