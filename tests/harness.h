@@ -105,6 +105,9 @@ Outcome run_semsignal_with(const std::vector<std::string> &arguments, bool detac
 Outcome run_command_line(const std::string &arguments, const char *directory = nullptr);
 // The same for semhold.
 Outcome run_semhold_line(const std::string &arguments);
+// This test program, and the same for it, for its helpers (tests/windows_main.cpp).
+std::string tests_path();
+Outcome run_tests_helper(const std::string &arguments);
 // The same, started as a program built for the ANSI code page starts it (CreateProcessA): the
 // text is converted to that code page first.
 Outcome run_ansi_command_line(const std::string &arguments);

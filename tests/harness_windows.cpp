@@ -83,6 +83,13 @@ std::string semsignal_path()
     return path.substr(0, path.find_last_of("\\/") + 1) + "semsignal.exe";
 }
 
+std::string tests_path()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    return in_code_page(CP_UTF8, std::wstring(path, length));
+}
+
 std::string semwait_path()
 {
     std::string path = semsignal_path();
@@ -198,9 +205,10 @@ Started start(const std::string &arguments, const Launch &launch = {})
         SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
 
     const std::string command = launch.command;
-    std::wstring path = wide(command == "semwait"   ? semwait_path()
-                             : command == "semhold" ? semhold_path()
-                                                    : semsignal_path());
+    std::wstring path = wide(command == "semwait"           ? semwait_path()
+                             : command == "semhold"         ? semhold_path()
+                             : command == "semsignal_tests" ? tests_path()
+                                                            : semsignal_path());
     std::wstring line =
         wide(std::string(launch.command) + ".exe" + (arguments.empty() ? "" : " " + arguments));
     std::wstring folder = launch.directory == nullptr ? L"" : wide(launch.directory);
@@ -294,6 +302,13 @@ Outcome run_semwait(const std::vector<std::string> &arguments)
 Outcome run_semhold(const std::vector<std::string> &arguments)
 {
     return run_semhold_line(command_tail(arguments));
+}
+
+Outcome run_tests_helper(const std::string &arguments)
+{
+    Launch launch;
+    launch.command = "semsignal_tests";
+    return finish(start(arguments, launch));
 }
 
 Outcome run_semhold_line(const std::string &arguments)

@@ -55,15 +55,26 @@ TEST(Hold, KeepsASignalBetweenTwoWaitsAndEndsWithItsCommandsStatus)
         EXPECT_EQ(outcome.out + outcome.err, "");
     }
     // Named in the working folder, so that no folder of the PATH that the tests' user may not
-    // search (execvp then says "Permission denied", as env does) comes into it.
+    // search (execvp then says "Permission denied", as env does) comes into it. Nothing to run at
+    // all is not found either.
+    const std::vector<std::string> not_found[] = {
 #ifdef _WIN32
-    Outcome outcome = run_semhold({name, ".\\no-such-command-semsignal-test.exe", "argument"});
+        {".\\no-such-command-semsignal-test.exe", "argument"},
+        {"   "},
 #else
-    Outcome outcome = run_semhold({name, "./no-such-command-semsignal-test", "argument"});
+        {"./no-such-command-semsignal-test", "argument"},
 #endif
-    EXPECT_EQ(outcome.status, 127);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, failure_line(kRunStep, kNotFound));
+        {""},
+    };
+    for (const auto &command : not_found) {
+        SCOPED_TRACE("COMMAND '" + command[0] + "'");
+        std::vector<std::string> arguments = {name};
+        arguments.insert(arguments.end(), command.begin(), command.end());
+        Outcome outcome = run_semhold(arguments);
+        EXPECT_EQ(outcome.status, 127);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, failure_line(kRunStep, kNotFound));
+    }
 }
 
 } // namespace

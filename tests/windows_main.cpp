@@ -129,12 +129,54 @@ int close_console_of(DWORD process, const char *name)
     return 0;
 }
 
+// The test's helpers for semhold's COMMAND. --show-command-line writes the command line exactly
+// as this program received it, in UTF-8, whatever the console's code page; --show-argument
+// writes the first argument after it as the C runtime read it; --holds HEX exits 0 where a
+// semaphore of that name (UTF-8, in hexadecimal) exists, and 3 where none does.
+int show(const std::string &text)
+{
+    DWORD written;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+              &written, NULL);
+    return 0;
+}
+
+std::string utf8(const wchar_t *text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, NULL, 0, NULL, NULL);
+    std::string bytes(size > 0 ? size - 1 : 0, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], size, NULL, NULL);
+    return bytes;
+}
+
+int holds(const char *hex)
+{
+    std::string name;
+    for (; hex[0] != 0 && hex[1] != 0; hex += 2)
+        name += static_cast<char>(std::stoi(std::string(hex, 2), nullptr, 16));
+    std::wstring wide_name(name.size() + 1, L'\0');
+    wide_name.resize(MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, &wide_name[0],
+                                         static_cast<int>(wide_name.size())) -
+                     1);
+    HANDLE semaphore = OpenSemaphoreW(SYNCHRONIZE, FALSE, wide_name.c_str());
+    if (semaphore == NULL)
+        return 3;
+    CloseHandle(semaphore);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc == 4 && strcmp(argv[1], "--close-console-of") == 0)
         return close_console_of(strtoul(argv[2], NULL, 10), argv[3]);
+    if (argc >= 2 && strcmp(argv[1], "--show-command-line") == 0)
+        return show(utf8(GetCommandLineW()));
+    if (argc >= 3 && strcmp(argv[1], "--show-argument") == 0)
+        return show(argv[2]);
+    if (argc == 3 && strcmp(argv[1], "--holds") == 0)
+        return holds(argv[2]);
     testing::InitGoogleTest(&argc, argv);
     const char *log = nullptr;
     if (argc == 3 && strcmp(argv[1], "--log") == 0) {
