@@ -6,7 +6,7 @@ cd "$root"
 version=${SEMSIGNAL_VERSION:?the version, which CTest gives the checks}
 deb=semsignal_${version}_amd64.deb zip=semsignal-$version-windows-x86.zip
 msi=semsignal-$version-windows-x86.msi tests_zip=semsignal-$version-windows-x86-tests.zip
-rpm=semsignal-$version-1.x86_64.rpm
+rpm=semsignal-$version-1.x86_64.rpm srpm=semsignal-$version-1.src.rpm source=semsignal-$version.tar.gz
 status=0
 # fail MESSAGE: the check fails, and goes on to say what else is wrong.
 fail() {

@@ -17,6 +17,7 @@ set_tests_properties(release PROPERTIES FIXTURES_SETUP release)
 release_check(installed ${here}/installed-test)
 release_check(deb ${here}/deb-test)
 release_check(rpm ${here}/rpm-test)
+release_check(from-source ${here}/from-source-test)
 release_check(zips ${here}/zip-test)
 release_check(installer ${here}/installer-test dist/semsignal-${PROJECT_VERSION}-windows-x86.msi
               build/windows-x86/semsignal.exe build/windows-x86/waiter.exe)
@@ -27,6 +28,6 @@ set_tests_properties(signed-release PROPERTIES FIXTURES_SETUP signed FIXTURES_RE
 release_check(signing ${here}/signing-test)
 # The benchmarks run through, a few times each row: a bench that cannot finish fails here.
 release_check(bench env SEMSIGNAL_BENCH_QUICK=1 ${PROJECT_SOURCE_DIR}/scripts/bench)
-set_tests_properties(installed deb rpm zips installer tests-zip reproducible PROPERTIES
+set_tests_properties(installed deb rpm from-source zips installer tests-zip reproducible PROPERTIES
                      FIXTURES_REQUIRED release)
 set_tests_properties(signing PROPERTIES FIXTURES_REQUIRED "release;signed")
