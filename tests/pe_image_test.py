@@ -1,7 +1,9 @@
 """Reads semsignal.exe, semwait.exe or semhold.exe from outside, with pefile: the image's
-properties, its imports and the resources it carries, field by field; all three carry the same.
+properties, its imports and the resources it carries, field by field; all three carry the same,
+in both builds. ARCH is the build's: x86, a 32-bit image that is not large-address aware, or x64, a
+64-bit one with the 64-bit norm, large-address aware and with high-entropy addresses.
 
-usage: pe_image_test.py EXE MANIFEST_FILE
+usage: pe_image_test.py EXE MANIFEST_FILE ARCH
 """
 
 import struct
@@ -11,7 +13,8 @@ import xml.etree.ElementTree as ElementTree
 
 import pefile
 
-EXE, MANIFEST = sys.argv[1], sys.argv[2]
+EXE, MANIFEST, ARCH = sys.argv[1], sys.argv[2], sys.argv[3]
+IS_64_BIT = {"x86": False, "x64": True}[ARCH]
 
 RT_VERSION, RT_MANIFEST = 16, 24
 EN_US = 0x0409
@@ -56,22 +59,26 @@ class Image(unittest.TestCase):
         data = entries[type_id].directory.entries[0].directory.entries[0].data.struct
         return self.pe.get_data(data.OffsetToData, data.Size)
 
-    def test_a_32_bit_console_program_for_windows_6(self):
+    def test_a_console_program_of_its_build_for_windows_6(self):
         header, optional = self.pe.FILE_HEADER, self.pe.OPTIONAL_HEADER
-        self.assertEqual(header.Machine, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
-        self.assertEqual(optional.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
+        machine = "IMAGE_FILE_MACHINE_AMD64" if IS_64_BIT else "IMAGE_FILE_MACHINE_I386"
+        self.assertEqual(header.Machine, pefile.MACHINE_TYPE[machine])
+        magic = pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS if IS_64_BIT else pefile.OPTIONAL_HEADER_MAGIC_PE
+        self.assertEqual(optional.Magic, magic)
         self.assertEqual(optional.Subsystem, pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"])
         self.assertEqual((optional.MajorSubsystemVersion, optional.MinorSubsystemVersion), (6, 0))
         self.assertEqual((optional.MajorOperatingSystemVersion,
                           optional.MinorOperatingSystemVersion), (6, 0))
 
-    def test_relocatable_nx_compatible_terminal_server_aware_and_not_large_address_aware(self):
+    def test_relocatable_nx_compatible_terminal_server_aware_and_large_address_aware_if_64_bit(self):
         characteristics = self.pe.OPTIONAL_HEADER.DllCharacteristics
-        for flag in ("DYNAMIC_BASE", "NX_COMPAT", "TERMINAL_SERVER_AWARE"):
+        for flag, expected in (("DYNAMIC_BASE", True), ("NX_COMPAT", True),
+                               ("TERMINAL_SERVER_AWARE", True), ("HIGH_ENTROPY_VA", IS_64_BIT)):
             mask = pefile.DLL_CHARACTERISTICS["IMAGE_DLLCHARACTERISTICS_" + flag]
-            self.assertTrue(characteristics & mask, flag)
+            self.assertEqual(bool(characteristics & mask), expected, flag)
         header = self.pe.FILE_HEADER.Characteristics
-        self.assertFalse(header & pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_LARGE_ADDRESS_AWARE"])
+        self.assertEqual(
+            bool(header & pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_LARGE_ADDRESS_AWARE"]), IS_64_BIT)
         self.assertFalse(header & pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_RELOCS_STRIPPED"])
         relocations = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[
             pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
