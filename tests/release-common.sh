@@ -4,8 +4,11 @@ set -u
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 version=${SEMSIGNAL_VERSION:?the version, which CTest gives the checks}
-deb=semsignal_${version}_amd64.deb zip=semsignal-$version-windows-x86.zip
-msi=semsignal-$version-windows-x86.msi tests_zip=semsignal-$version-windows-x86-tests.zip
+deb=semsignal_${version}_amd64.deb
+# The Windows release files of each build, x86 and x64: windows_zip ARCH, and so on.
+windows_zip() { echo "semsignal-$version-windows-$1.zip"; }
+windows_msi() { echo "semsignal-$version-windows-$1.msi"; }
+windows_tests_zip() { echo "semsignal-$version-windows-$1-tests.zip"; }
 rpm=semsignal-$version-1.x86_64.rpm srpm=semsignal-$version-1.src.rpm source=semsignal-$version.tar.gz
 status=0
 # fail MESSAGE: the check fails, and goes on to say what else is wrong.
